@@ -1,0 +1,15 @@
+#include "VoiceEngineState.h"
+
+#include <new>
+
+VoiceEngineState voiceEngineState;
+
+void resetVoiceEngineState() {
+  AudioBufferList* keptList = voiceEngineState.audioBufferList;
+  AudioUnit keptUnit = voiceEngineState.audioUnit;
+  // Same storage, same type: the names above stay bound to the fresh object.
+  voiceEngineState.~VoiceEngineState();
+  new (&voiceEngineState) VoiceEngineState();
+  voiceEngineState.audioBufferList = keptList;
+  voiceEngineState.audioUnit = keptUnit;
+}

@@ -1,0 +1,95 @@
+#pragma once
+// The voice engine's process-wide state: every variable with its load-time value. The audio
+// callbacks and the main thread reach them by name; shared scalars are Relaxed<T>.
+#include <cstdint>
+
+#include "Relaxed.h"
+#include "platform/audio_types.h"
+
+// Engine modes; the numbers are fixed (comparisons like "mode <= 1" depend on them).
+enum : std::uint16_t {
+  kModeListening = 0,
+  kModeRecording = 1,
+  kModePlaying = 2,
+  kModePlaybackFinished = 3,
+  kModeFinishing = 4,
+  kModeGreeting = 5,
+};
+
+constexpr std::uint32_t kBigPlaybackBufferSamples = 132300;  // 3 s at 44100 Hz
+constexpr std::uint32_t kPlaybackFillLimit = 132299;         // the last slot is never written
+constexpr std::uint32_t kCaptureBufferSamples = 3072;
+constexpr std::uint32_t kCaptureBufferBytes = kCaptureBufferSamples * 2;
+
+struct VoiceEngineState {
+  // Processor and tuning parameters.
+  Relaxed<std::int32_t> st_sequenceMS{45};
+  Relaxed<std::int32_t> st_seekWindowMS{26};
+  Relaxed<std::int32_t> st_overlapMS{5};
+  Relaxed<std::int32_t> st_aaFilterLength{64};
+  Relaxed<float> quibblePitch{2.0f};
+  Relaxed<float> quibbleTimeStretch{1.0f};
+  Relaxed<float> gain{1.0f};
+  Relaxed<std::uint16_t> monitoringThreshold{315};
+  Relaxed<std::uint16_t> recordingThreshold{315};
+  Relaxed<std::uint16_t> monitoringCounterMax{2};
+  Relaxed<std::uint16_t> recordingCounterMax{12};
+  Relaxed<std::uint16_t> greetingCounterMax{2};
+
+  // Engine state.
+  Relaxed<std::uint16_t> programMode{kModePlaybackFinished};
+  Relaxed<std::uint16_t> monitoringCounter{0};
+  Relaxed<std::uint16_t> recordingCounter{0};
+  Relaxed<std::uint16_t> greetingCounter{0};
+  Relaxed<std::uint16_t> greetingCounterSoundTouch{0};
+  Relaxed<std::uint16_t> greetingIsLoaded{0};
+  Relaxed<AudioFileID> greetingFileID{nullptr};
+  Relaxed<std::uint32_t> greetingPlayBackOffset{0};
+  Relaxed<std::uint32_t> playbackEnd{0};
+  Relaxed<std::uint32_t> playbackOffset{0};
+  Relaxed<std::uint16_t> averageLevel{0};
+  Relaxed<std::uint16_t> averageLevelRunning{20};
+  Relaxed<std::uint16_t> maxRecordingLevels{0};
+
+  // Buffers and handles. Only the audio thread touches the sample buffer once the unit runs;
+  // the capture buffer list and the unit are set up before it starts.
+  std::int16_t bigPlaybackBuffer[kBigPlaybackBufferSamples] = {};
+  AudioBufferList* audioBufferList = nullptr;
+  AudioUnit audioUnit = nullptr;
+};
+
+extern VoiceEngineState voiceEngineState;
+
+// Puts every variable back to its load-time value (tests). The capture buffer list and the unit
+// handle are kept, as they live for the whole process.
+void resetVoiceEngineState();
+
+// The engine's names.
+inline auto& st_sequenceMS = voiceEngineState.st_sequenceMS;
+inline auto& st_seekWindowMS = voiceEngineState.st_seekWindowMS;
+inline auto& st_overlapMS = voiceEngineState.st_overlapMS;
+inline auto& st_aaFilterLength = voiceEngineState.st_aaFilterLength;
+inline auto& quibblePitch = voiceEngineState.quibblePitch;
+inline auto& quibbleTimeStretch = voiceEngineState.quibbleTimeStretch;
+inline auto& gain = voiceEngineState.gain;
+inline auto& monitoringThreshold = voiceEngineState.monitoringThreshold;
+inline auto& recordingThreshold = voiceEngineState.recordingThreshold;
+inline auto& monitoringCounterMax = voiceEngineState.monitoringCounterMax;
+inline auto& recordingCounterMax = voiceEngineState.recordingCounterMax;
+inline auto& greetingCounterMax = voiceEngineState.greetingCounterMax;
+inline auto& programMode = voiceEngineState.programMode;
+inline auto& monitoringCounter = voiceEngineState.monitoringCounter;
+inline auto& recordingCounter = voiceEngineState.recordingCounter;
+inline auto& greetingCounter = voiceEngineState.greetingCounter;
+inline auto& greetingCounterSoundTouch = voiceEngineState.greetingCounterSoundTouch;
+inline auto& greetingIsLoaded = voiceEngineState.greetingIsLoaded;
+inline auto& greetingFileID = voiceEngineState.greetingFileID;
+inline auto& greetingPlayBackOffset = voiceEngineState.greetingPlayBackOffset;
+inline auto& playbackEnd = voiceEngineState.playbackEnd;
+inline auto& playbackOffset = voiceEngineState.playbackOffset;
+inline auto& averageLevel = voiceEngineState.averageLevel;
+inline auto& averageLevelRunning = voiceEngineState.averageLevelRunning;
+inline auto& maxRecordingLevels = voiceEngineState.maxRecordingLevels;
+inline auto& bigPlaybackBuffer = voiceEngineState.bigPlaybackBuffer;
+inline auto& audioBufferList = voiceEngineState.audioBufferList;
+inline auto& audioUnit = voiceEngineState.audioUnit;
