@@ -1,0 +1,129 @@
+// The upload of stored sessions: one POST of "beacons=" and a JSON document to the collection
+// server; the answer "success" and nothing else deletes what was sent.
+#include "Beacon.h"
+#include "BeaconContainment.h"
+#include "Classes/Reachability.h"
+#include "Classes/Utils/Database/BeaconDatabase.h"
+#include "CollectionServer.h"
+#include "FormEncoding.h"
+#include "JSONUtils.h"
+#include "platform/device.h"
+#include "platform/resources.h"
+
+namespace {
+constexpr double kAsynchronousTimeout = 10.0;
+constexpr double kSynchronousTimeout = 5.0;
+
+void appendHeaderField(std::string& out, const char* name, const std::string& value) {
+  out += '"';
+  out += name;
+  out += "\":";
+  // Escaped like any JSON text, so a quote or backslash in a device fact cannot break the document.
+  JSONUtils::appendString(out, value);
+}
+}  // namespace
+
+std::string Beacon::uploadDocument(const JSONArray& records) const {
+  UIDevice& device = UIDevice::currentDevice();
+  std::string model = device.model();
+  if (model.find("iPhone Simulator") == std::string::npos) {
+    // The platform's model name stays when the machine identifier cannot be read.
+    if (auto machine = deviceModel()) model = *machine;
+  }
+  const std::string version = NSBundle::mainBundle().infoValue("CFBundleVersion").value_or("");
+
+  std::string document = "{";
+  appendHeaderField(document, "iphone_id", device.uniqueIdentifier());
+  document += ',';
+  appendHeaderField(document, "device_model", model);
+  document += ',';
+  appendHeaderField(document, "device_os", device.systemVersion());
+  document += ',';
+  appendHeaderField(document, "application_code", applicationCode);
+  document += ',';
+  appendHeaderField(document, "app_version", version);
+  document += ",\"beacons\":[";
+  for (size_t i = 0; i < records.size(); ++i) {
+    if (i > 0) document += ',';
+    JSONUtils::appendValue(document, records[i], 0);
+  }
+  document += "]}";
+  return document;
+}
+
+void Beacon::attemptToSendBeaconsAsync(bool asynchronous) {
+  if (uploading || !store_) return;
+
+  NetworkStatus status = NetworkStatusNotReachable;
+  try {
+    TH_Reachability& reachability = TH_Reachability::sharedReachability();
+    reachability.setHostName(CollectionServer::hostName());
+    status = reachability.internetConnectionStatus();
+  } catch (...) {
+    return;  // the network cannot be judged: no attempt, as for no network
+  }
+  if (useWiFi && status != NetworkStatusWiFi) return;
+  if (status == NetworkStatusNotReachable) return;
+
+  // The lock of the registered controller, which is this one unless it was released.
+  std::lock_guard lock(lock_);
+  JSONArray records;
+  if (!contain([&](BeaconDatabase& store) { records = store.getBeaconsToSendWithBeaconRunning(beaconStarted); })) {
+    return;
+  }
+  if (records.empty()) return;
+
+  NSMutableURLRequest request(CollectionServer::url());
+  request.setHTTPMethod("POST");
+  // Form-encoded, so "&", "+", "%" and non-ASCII text in a name reach a form-decoding server intact.
+  request.setHTTPBody("beacons=" + formEncode(uploadDocument(records)));
+  uploading = true;
+
+  if (asynchronous) {
+    request.setTimeoutInterval(kAsynchronousTimeout);
+    connection = NSURLConnection::initWithRequest(request, this);
+    if (!receivedData) {
+      receivedData.emplace();
+    } else {
+      receivedData->clear();
+    }
+  } else {
+    request.setTimeoutInterval(kSynchronousTimeout);
+    const std::optional<std::string> body = NSURLConnection::sendSynchronousRequest(request, nullptr);
+    uploading = false;
+    examineResponse(body);
+  }
+}
+
+void Beacon::examineResponse(const std::optional<std::string>& body) {
+  if (!body || *body != "success") return;
+  contain([this](BeaconDatabase& store) { store.deleteBeaconsWithBeaconRunning(beaconStarted); });
+}
+
+void Beacon::connectionDidReceiveResponse(NSURLConnection* /*connection*/, const NSURLResponse& /*response*/) {
+  std::lock_guard lock(lock_);
+  if (receivedData) {
+    receivedData->clear();
+  } else {
+    receivedData.emplace();
+  }
+}
+
+void Beacon::connectionDidReceiveData(NSURLConnection* /*connection*/, const std::string& data) {
+  std::lock_guard lock(lock_);
+  if (!receivedData) receivedData.emplace();
+  receivedData->append(data);
+}
+
+void Beacon::connectionDidFailWithError(NSURLConnection* /*connection*/, const NSError& /*error*/) {
+  std::lock_guard lock(lock_);
+  uploading = false;
+  connection.reset();
+}
+
+void Beacon::connectionDidFinishLoading(NSURLConnection* /*connection*/) {
+  std::lock_guard lock(lock_);
+  uploading = false;
+  connection.reset();
+  examineResponse(receivedData);
+}
