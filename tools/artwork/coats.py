@@ -91,19 +91,6 @@ def rosette(cx, cy, r, dark, light, arms=8, turn=1.0):
     return out
 
 
-def fur_flicks(points, color, length=9, width=2.0, opacity=0.45):
-    """Short hair strokes hinting at fur; points are (x, y, angle in degrees)."""
-    out = []
-    for x, y, a in points:
-        r = math.radians(a)
-        tip = (x + length * math.cos(r), y + length * math.sin(r))
-        mid = ((x + tip[0]) / 2 + 2 * math.sin(r), (y + tip[1]) / 2 - 2 * math.cos(r))
-        out.append(f'<path d="M{fmt(x)},{fmt(y)} Q{pt(mid)} {pt(tip)}" fill="none" '
-                   f'stroke="{color}" stroke-width="{fmt(width)}" stroke-linecap="round" '
-                   f'opacity="{fmt(opacity)}"/>')
-    return out
-
-
 def cheek_fluff():
     """Soft locks of fur at the lower cheeks, shared by the smooth coats."""
     return [(0.32, 0.385, 2, 5.0, 0.8), (0.615, 0.68, 2, 5.0, -0.8)]
@@ -124,18 +111,12 @@ def _golden_freckles(b):
     return out
 
 
-def _golden_body_marks(b):
-    flicks = [(b.body_right - 60, b.body_top + 26, -30), (b.body_right - 40, b.body_top + 40, -20),
-              (b.body_right - 80, b.body_top + 20, -40)]
-    return fur_flicks(flicks, "#b8692a", 10)
-
-
 GOLDEN = Coat(
     name="golden", build=Build(),
     body_fur="#eda14c", head_fur="#eda14c", muzzle="#fffaf2", ear="#d9833a",
     ear_fold="#9c5524",
     head_tufts=cheek_fluff(), body_tufts=[(0.84, 0.92, 3, 5.0, -0.8)],
-    head_patches=_golden_head, muzzle_marks=_golden_freckles, body_marks=_golden_body_marks,
+    head_patches=_golden_head, muzzle_marks=_golden_freckles,
 )
 
 
@@ -271,25 +252,49 @@ def _roan_speckles(b):
     """Roan: white hairs sprinkled through the coloured coat of the body."""
     rnd = random.Random(4)
     out = []
-    for _ in range(650):
+    for _ in range(700):
         x = rnd.uniform(b.hx - 100, b.body_right)
         y = rnd.uniform(b.body_top - 5, GROUND)
         r = math.radians(rnd.uniform(-125, -55))
-        ln = rnd.uniform(3.5, 7.0)
-        color, op = ("#ffffff", 0.85) if rnd.random() < 0.85 else ("#a0503a", 0.4)
+        ln = rnd.uniform(3.0, 6.0)
+        color, op = ("#ffffff", 0.8) if rnd.random() < 0.85 else ("#a0503a", 0.35)
         out.append(f'<path d="M{fmt(x)},{fmt(y)} l{fmt(ln * math.cos(r))},{fmt(ln * math.sin(r))}" '
-                   f'stroke="{color}" stroke-width="1.6" stroke-linecap="round" opacity="{op}"/>')
+                   f'stroke="{color}" stroke-width="1.3" stroke-linecap="round" opacity="{op}"/>')
     return out
+
+
+def _roan_snip(b):
+    """White muzzle and chin; the rest of a roan's head stays solid."""
+    x, y = b.hx, b.lip_y
+    d = (f"M{fmt(x)},{fmt(y - 24)} C{fmt(x + 30)},{fmt(y - 24)} {fmt(x + 46)},{fmt(y - 4)} "
+         f"{fmt(x + 44)},{fmt(y + 18)} C{fmt(x + 42)},{fmt(y + 44)} {fmt(x - 42)},{fmt(y + 44)} "
+         f"{fmt(x - 44)},{fmt(y + 18)} C{fmt(x - 46)},{fmt(y - 4)} {fmt(x - 30)},{fmt(y - 24)} "
+         f"{fmt(x)},{fmt(y - 24)} Z")
+    return [(d, "#fff8f3")]
+
+
+def _roan_head_marks(b):
+    rnd = random.Random(7)
+    out = []
+    for _ in range(60):
+        side = rnd.choice((-1, 1))
+        x = b.hx + side * rnd.uniform(70, 118)
+        y = rnd.uniform(b.eye_y + 20, b.head_bottom)
+        r = math.radians(rnd.uniform(-120, -60))
+        ln = rnd.uniform(3.0, 6.0)
+        out.append(f'<path d="M{fmt(x)},{fmt(y)} l{fmt(ln * math.cos(r))},{fmt(ln * math.sin(r))}" '
+                   f'stroke="#ffffff" stroke-width="1.4" stroke-linecap="round" opacity="0.6"/>')
+    return out + _crest(b)
 
 
 def _crest(b):
     """A single white whorl on the forehead."""
     x, y = b.hx, b.head_top + 36
-    circle = [(x + 27 * math.cos(2 * math.pi * i / 120), y + 22 * math.sin(2 * math.pi * i / 120))
+    circle = [(x + 23 * math.cos(2 * math.pi * i / 120), y + 19 * math.sin(2 * math.pi * i / 120))
               for i in range(120)]
-    fluffy = tufted(circle, [(0.0, 1.0, 11, 10.0, 0.8)], spacing=0.8)
+    fluffy = tufted(circle, [(0.0, 1.0, 10, 8.0, 0.8)], spacing=0.8)
     return ([f'<path d="{poly_path(fluffy)}" fill="#fffdfb"/>'] +
-            rosette(x, y, 22, "#d8c3ba", "#ffffff", arms=8))
+            rosette(x, y, 19, "#d8c3ba", "#ffffff", arms=8))
 
 
 ROAN_CRESTED = Coat(
@@ -298,7 +303,7 @@ ROAN_CRESTED = Coat(
     ear_fold="#7e3a24", shade="#7a3a2a", belly=0.5,
     head_tufts=cheek_fluff(),
     body_tufts=[(0.84, 0.92, 3, 5.0, -0.8)],
-    body_marks=_roan_speckles, head_marks=_crest,
+    head_patches=_roan_snip, body_marks=_roan_speckles, head_marks=_roan_head_marks,
 )
 
 CHARACTERS = [GOLDEN, DUTCH, HIMALAYAN, ABYSSINIAN]

@@ -4,7 +4,6 @@ Frames: 0 rest, 1 rest with the nose twitched and whiskers up, 2..5 the mouth op
 wider. Eyes, ears and body never change, so only the mouth seems to move.
 """
 
-import math
 
 import anatomy
 from anatomy import GROUND, H, W
@@ -23,12 +22,6 @@ def outline_path(start, segs, tufts):
     if not tufts:
         return cubic_path(start, segs)
     return poly_path(tufted(sample_cubics(start, segs), tufts))
-
-
-def bbox(points):
-    xs = [p[0] for p in points]
-    ys = [p[1] for p in points]
-    return min(xs), min(ys), max(xs), max(ys)
 
 
 def _ellipse(cx, cy, rx, ry, attrs):
@@ -111,13 +104,14 @@ class Figure:
             color = c.ear[i] if isinstance(c.ear, tuple) else c.ear
             self.out.append(f'<g transform="translate({pt(base)}) scale({mirror} 1) '
                             f'rotate({fmt(angle)})">')
-            self.out.append(f'<path d="{cubic_path(os_, osegs)}" '
-                            f'{_stroke(c.outline, OUTLINE_W, fill=color)}/>')
+            outer = cubic_path(os_, osegs)
+            self.out.append(f'<path d="{outer}" fill="{color}"/>')
             self.out.append(f'<path d="{cubic_path(is_, isegs)}" fill="url(#earInner)"/>')
             self.out.append(f'<path d="{cubic_path(fs, fsegs)}" fill="{color}"/>')
             self.out.append(f'<path d="M{fmt(3 * s)},{fmt(-7 * s)} C{fmt(-20 * s)},{fmt(-16 * s)} '
-                            f'{fmt(-42 * s)},{fmt(-16 * s)} {fmt(-56 * s)},{fmt(-9 * s)}" '
+                            f'{fmt(-40 * s)},{fmt(-15 * s)} {fmt(-51 * s)},{fmt(-9 * s)}" '
                             f'{_stroke(c.ear_fold, 2.0 * s, _op(0.6))}/>')
+            self.out.append(f'<path d="{outer}" {_stroke(c.outline, OUTLINE_W)}/>')
             self.out.append('</g>')
         self.defs.append(
             f'<radialGradient id="earInner" cx="0.35" cy="0.6" r="0.75">'

@@ -131,11 +131,6 @@ def tufted(points, tufts, spacing=1.2):
     return [(p[0] + d[0], p[1] + d[1]) for p, d in zip(pts, disp)]
 
 
-def transform_points(points, dx=0.0, dy=0.0, scale=1.0, origin=(0.0, 0.0)):
-    ox, oy = origin
-    return [(ox + (x - ox) * scale + dx, oy + (y - oy) * scale + dy) for x, y in points]
-
-
 def rotate(p, angle_deg, origin):
     a = math.radians(angle_deg)
     ox, oy = origin
