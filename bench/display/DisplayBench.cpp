@@ -1,5 +1,5 @@
 // One animation tick of the character view at 640 × 960 including the readback into the layer,
-// and the start-up of the view (context, framebuffer, decoding and uploading 24 textures of
+// the same tick composited with the live tuning overlay, and the start-up of the view (context, framebuffer, decoding and uploading 24 textures of
 // 512 × 1024). Uses the bundled artwork when it is there, else generated images of that size
 // with gradients and soft edges, so decoding does real work.
 #include <benchmark/benchmark.h>
@@ -10,8 +10,10 @@
 #include <string>
 
 #include "EAGLView.h"
+#include "QuibbleDebugView.h"
 #include "VoiceEngineState.h"
 #include "platform/resources.h"
+#include "platform/uiwindow.h"
 
 namespace {
 
@@ -92,6 +94,29 @@ void BM_DrawViewTick(benchmark::State& state) {
   resetVoiceEngineState();
 }
 BENCHMARK(BM_DrawViewTick)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+// A headless frame with the tuning overlay live: tick, redraw the text, composite 640 × 960.
+void BM_WindowFrameWithOverlay(benchmark::State& state) {
+  state.SetLabel(useArtwork());
+  auto view = EAGLView::initWithCoder(NSCoder{});
+  if (!view) {
+    state.SkipWithError(EAGLContext::lastError());
+    return;
+  }
+  auto overlay = QuibbleDebugView::initWithFrame(CGRectMake(0, 0, 320, 480));
+  UIWindow window;
+  window.addSubview(view);
+  window.addSubview(overlay);
+  programMode = kModeListening;
+  for (auto _ : state) {
+    averageLevelRunning = static_cast<std::uint16_t>(averageLevelRunning + 1);
+    view->drawView();
+    overlay->postValue();
+    benchmark::DoNotOptimize(window.composite());
+  }
+  resetVoiceEngineState();
+}
+BENCHMARK(BM_WindowFrameWithOverlay)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
 void BM_ViewStartUp(benchmark::State& state) {
   state.SetLabel(useArtwork());

@@ -160,12 +160,6 @@ TEST_F(EAGLViewTest, AccessorsAndSceneScaleConversion) {
   view->setLocation_touchesMoved(CGPoint{-3, 400});
   EXPECT_EQ(view->location_touchesBegan(), (CGPoint{12.5f, 7}));
   EXPECT_EQ(view->location_touchesMoved(), (CGPoint{-3, 400}));
-  view->setCurrent_y(1);
-  view->setCurrent_z(2);
-  view->setTarget_y(3);
-  view->setTarget_z(4);
-  EXPECT_EQ(view->current_y() + view->current_z() + view->target_y() + view->target_z(), 10.0f);
-
   float x = 0, y = 0, z = 7;
   view->viewCoordsToGLCoords(319, 419, &x, &y, &z);
   EXPECT_EQ(x, 2.0f);
