@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "LaunchOptions.h"
+#include "LiveRun.h"
 #include "OfflineRun.h"
 
 int main(int argc, char** argv) {
@@ -11,8 +12,7 @@ int main(int argc, char** argv) {
     return parsed.exitCode;
   }
   const LaunchOptions& options = parsed.options;
+  if (options.listDevices) return listDevices();
   if (options.mic) return runOffline(options);
-  std::fputs("quibblers: live audio is not available yet; answer a recording with "
-             "--mic FILE.wav --speaker OUT.wav\n", stderr);
-  return 2;
+  return runLive(options);
 }

@@ -1,10 +1,15 @@
-// After set-up, whole listen → record → flush → playback cycles (and greetings) make no heap
-// allocation inside the audio callbacks or the back end's cycle wrapper.
+// After set-up, whole listen → record → flush → playback cycles and greetings make no heap
+// allocation inside the audio callbacks or the back ends' cycle wrappers.
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "AllocationCounter.h"
+#include "PuppetAppDelegate.h"
+#include "RtAudioBackend.h"
+#include "TempDir.h"
+#include "WavFile.h"
+#include "platform/resources.h"
 #include "EngineHarness.h"
 #include "ToneAnalysis.h"
 #include "VoiceEngineState.h"
@@ -100,4 +105,69 @@ TEST(CallbackAllocations, OnlyTheCycleThatAppliesANewPitchAllocates) {
   }
   EXPECT_GT(pitchChanges, 10u);
   EXPECT_GT(allocatingCycles, 0u) << "if the library stops allocating here, tighten this test";
+}
+
+namespace {
+// The live back end with its device left out: the stream callback is driven by the test.
+class DevicelessRtAudio : public platform::RtAudioBackend {
+ public:
+  DevicelessRtAudio() : RtAudioBackend(std::nullopt, std::nullopt) {}
+
+ protected:
+  OSStatus deviceOpen() override { return 0; }
+  OSStatus deviceStart() override { return 0; }
+  void deviceStop() override {}
+  void deviceClose() override {}
+};
+}  // namespace
+
+TEST(CallbackAllocations, NoneThroughTheLiveBackEndsStreamCallback) {
+  resetVoiceEngineState();
+  auto device = std::make_shared<DevicelessRtAudio>();
+  platform::setAudioBackend(device);
+  PuppetAppDelegate().initializeAudio();
+  AudioOutputUnitStart(audioUnit);
+  const auto signal = speechLike();
+  std::vector<std::int16_t> out(1024);
+  std::vector<std::int16_t> in(1024);
+  allocations::start();
+  for (std::size_t at = 0; at + 1024 <= signal.size(); at += 1024) {
+    std::copy_n(signal.begin() + static_cast<std::ptrdiff_t>(at), 1024, in.begin());
+    platform::RtAudioBackend::streamCallback(out.data(), in.data(), 1024, 0.0, 0, device.get());
+  }
+  EXPECT_EQ(allocations::stop(), 0u);
+  EXPECT_GT(device->cyclesRun(), 400u);
+  AudioOutputUnitStop(audioUnit);
+  audioUnit = nullptr;
+  platform::setAudioBackend(nullptr);
+}
+
+TEST(CallbackAllocations, NoneOverGreetings) {
+  TempDir dir;
+  const std::string kept = NSBundle::mainBundle().resourcePath();
+  NSBundle::mainBundle().setResourcePath(dir.path().string());
+  ASSERT_EQ(platform::writeMonoWav16(dir.file("greeting01.wav"), tone::sawtooth(140.0, 1.2, 6000)), "");
+  resetVoiceEngineState();
+  PuppetAppDelegate delegate;
+  delegate.loadGreeting();
+  {
+    EngineHarness engine(1024, true);
+    ASSERT_EQ(programMode, kModeGreeting);
+    std::vector<std::int16_t> quiet(1024, 0);
+    std::vector<std::int16_t> out(1024);
+    allocations::start();
+    // The greeting at set-up to its end, then one cut short from listening (clip reloaded).
+    for (int i = 0; i < 120; ++i) engine.backend().runCycle(quiet.data(), out.data(), 1024, 0.0);
+    std::size_t counted = allocations::stop();
+    EXPECT_EQ(programMode, kModeListening);
+    EXPECT_EQ(greetingIsLoaded, 0);
+    delegate.loadGreeting();  // main thread, between cycles
+    quibbleTimeStretch = 1.5f;
+    allocations::start();
+    for (int i = 0; i < 120; ++i) engine.backend().runCycle(quiet.data(), out.data(), 1024, 0.0);
+    counted += allocations::stop();
+    EXPECT_EQ(counted, 0u);
+    EXPECT_EQ(greetingIsLoaded, 1) << "the second greeting was cut short";
+  }
+  NSBundle::mainBundle().setResourcePath(kept);
 }

@@ -36,16 +36,6 @@ TEST(CaptureThresholds, LevelEqualToEachThresholdIsLoudWhileListeningAndQuietWhi
   EXPECT_EQ(programMode, kModePlaying);
 }
 
-TEST(CaptureThresholds, ThresholdsAreReadAtEveryCycle) {
-  EngineHarness engine;
-  monitoringThreshold = 1000;
-  engine.cycleAtLevel(999);
-  EXPECT_EQ(monitoringCounter, 0);
-  monitoringThreshold = 999;
-  engine.cycleAtLevel(999);
-  EXPECT_EQ(monitoringCounter, 1);
-}
-
 TEST(CaptureLevels, RunningLevelRisesByOneSixtyFourthAndFallsByOneEighth) {
   EngineHarness engine;
   ASSERT_EQ(averageLevelRunning, 20);

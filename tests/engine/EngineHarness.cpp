@@ -3,45 +3,26 @@
 #include <algorithm>
 
 #include "AudioCallbacks.h"
+#include "PuppetAppDelegate.h"
 #include "EngineRandom.h"
 #include "SoundTouchProcessor.h"
 #include "VoiceEngineState.h"
+#include "platform/audio_file.h"
 
-namespace {
-AudioBufferList* captureBufferList() {
-  static std::int16_t data[kCaptureBufferSamples];
-  static AudioBufferList list{1, {{1, kCaptureBufferBytes, data}, {0, 0, nullptr}}};
-  return &list;
-}
-}  // namespace
-
-EngineHarness::EngineHarness(UInt32 frames)
+EngineHarness::EngineHarness(UInt32 frames, bool greetingFirst)
     : frames_(frames), backend_(std::make_shared<RecordingAudioBackend>()) {
-  resetVoiceEngineState();
+  if (!greetingFirst) resetVoiceEngineState();
   platform::setAudioBackend(backend_);
-  AudioComponentDescription description{kAudioUnitType_Output, kAudioUnitSubType_RemoteIO,
-                                        kAudioUnitManufacturer_Apple, 0, 0};
-  AudioUnit unit = nullptr;
-  AudioComponentInstanceNew(AudioComponentFindNext(nullptr, &description), &unit);
-  audioUnit = unit;
-  const UInt32 one = 1;
-  AudioUnitSetProperty(unit, kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Input, 1, &one, 4);
-  AudioUnitSetProperty(unit, kAudioOutputUnitProperty_EnableIO, kAudioUnitScope_Output, 0, &one, 4);
-  AURenderCallbackStruct input{recordingCallback, nullptr};
-  AudioUnitSetProperty(unit, kAudioOutputUnitProperty_SetInputCallback, kAudioUnitScope_Global, 1,
-                       &input, sizeof input);
-  AURenderCallbackStruct render{playbackCallback, nullptr};
-  AudioUnitSetProperty(unit, kAudioUnitProperty_SetRenderCallback, kAudioUnitScope_Global, 0,
-                       &render, sizeof render);
-  AudioUnitInitialize(unit);
-  audioBufferList = captureBufferList();
-  setUpSoundTouch();
+  PuppetAppDelegate delegate;
+  delegate.initializeAudio();
   seedEngineRandom(7);
-  programMode = kModeListening;
-  AudioOutputUnitStart(unit);
+  AudioSessionSetActive(true);
+  AudioOutputUnitStart(audioUnit);
 }
 
 EngineHarness::~EngineHarness() {
+  if (AudioFileID clip = greetingFileID; clip != nullptr) AudioFileClose(clip);
+  greetingFileID = nullptr;
   AudioOutputUnitStop(audioUnit);
   audioUnit = nullptr;
   platform::setAudioBackend(nullptr);

@@ -1,6 +1,7 @@
 #pragma once
-// Runs the voice engine cycle by cycle on the recording test double: a fresh engine state, the
-// callbacks registered on the unit, the capture buffer, the processor set up, mode 0.
+// Runs the voice engine cycle by cycle on the recording test double: a fresh engine state, then
+// the app's audio set-up (session, unit with the callbacks, capture buffer, processor, mode 0),
+// the session active and the unit started.
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -9,7 +10,8 @@
 
 class EngineHarness {
  public:
-  explicit EngineHarness(UInt32 frames = 1024);
+  // `greetingFirst`: keep the engine state as the test left it (a greeting loaded before set-up).
+  explicit EngineHarness(UInt32 frames = 1024, bool greetingFirst = false);
   ~EngineHarness();
   EngineHarness(const EngineHarness&) = delete;
   EngineHarness& operator=(const EngineHarness&) = delete;

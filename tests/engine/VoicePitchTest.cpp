@@ -50,12 +50,6 @@ TEST(VoicePitch, SawtoothComesBackAnOctaveUpWithItsDuration) {
   EXPECT_EQ(tone::peak(a.output, 0, a.spoken.end), 0);
 }
 
-TEST(VoicePitch, OtherCycleLengthsGiveTheSameOctave) {
-  const Answer a = answer(1.0, 441);
-  const double outPitch = tone::medianPitch(a.output, a.answered.begin, a.answered.end);
-  EXPECT_NEAR(outPitch / 110.0, 2.0, 0.04);
-}
-
 TEST(VoicePitch, PitchChangedBetweenRecordingsAppliesToTheNextOne) {
   EngineHarness engine;
   quibblePitch = 1.5f;
