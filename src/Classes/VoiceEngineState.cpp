@@ -13,3 +13,8 @@ void resetVoiceEngineState() {
   voiceEngineState.audioBufferList = keptList;
   voiceEngineState.audioUnit = keptUnit;
 }
+
+void touchEngineBuffers() {
+  volatile std::int16_t* samples = voiceEngineState.bigPlaybackBuffer;
+  for (std::uint32_t i = 0; i < kBigPlaybackBufferSamples; i += 2048) samples[i] = samples[i];
+}

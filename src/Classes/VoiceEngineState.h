@@ -64,6 +64,10 @@ extern VoiceEngineState voiceEngineState;
 // handle are kept, as they live for the whole process.
 void resetVoiceEngineState();
 
+// Writes every page of the sample buffer once (keeping its contents), so that the first
+// recording does not take page faults on the audio thread. Main thread, before audio starts.
+void touchEngineBuffers();
+
 // The engine's names.
 inline auto& st_sequenceMS = voiceEngineState.st_sequenceMS;
 inline auto& st_seekWindowMS = voiceEngineState.st_seekWindowMS;

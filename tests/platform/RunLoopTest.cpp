@@ -105,3 +105,16 @@ TEST(NSTimerTest, RepeatsUntilInvalidatedAndOneShotFiresOnce) {
   EXPECT_FALSE(oneShot->isValid());
   EXPECT_DOUBLE_EQ(repeating->timeInterval(), 0.5);
 }
+
+TEST(RunLoopVirtualTime, RunUntilStopsTheClockAtItsDeadline) {
+  RunLoop loop;
+  loop.useVirtualTime();
+  bool late = false;
+  loop.addTimer(5.0, 0, [&] { late = true; });
+  EXPECT_FALSE(loop.runUntil([] { return false; }, 1.0));
+  EXPECT_FALSE(late);
+  EXPECT_DOUBLE_EQ(loop.now(), 1.0);
+  loop.run();
+  EXPECT_TRUE(late);
+  EXPECT_DOUBLE_EQ(loop.now(), 5.0);
+}

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <deque>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -37,6 +38,7 @@ struct RunLoop::Impl {
 
   bool virtualTime = false;
   double virtualNow = 0.0;
+  double jumpLimit = std::numeric_limits<double>::infinity();
   Id nextId = 1;
   std::uint64_t nextOrder = 0;
   std::map<Id, Timer> timers;
@@ -201,7 +203,9 @@ void RunLoop::runOnce(double maxWaitSeconds) {
 
   if (d.virtualTime && !d.hasPosted()) {
     auto first = d.earliest();
-    if (first != d.timers.end() && first->second.due > d.virtualNow) d.virtualNow = first->second.due;
+    if (first != d.timers.end() && first->second.due > d.virtualNow && first->second.due <= d.jumpLimit) {
+      d.virtualNow = first->second.due;
+    }
   }
   d.fireDue(d.now());
 }
@@ -220,12 +224,23 @@ void RunLoop::run() {
 bool RunLoop::runUntil(const std::function<bool()>& done, double timeoutSeconds) {
   impl_->stopping = false;
   const double deadline = now() + timeoutSeconds;
+  // Virtual time must not jump past the deadline to reach a later timer.
+  impl_->jumpLimit = deadline;
   while (!done() && !impl_->stopping && now() < deadline) {
     if (impl_->virtualTime && impl_->timers.empty() && impl_->fds.empty() && !impl_->hasPosted()) {
       break;
     }
+    const double before = now();
     runOnce(std::min(0.05, std::max(0.0, deadline - now())));
+    if (impl_->virtualTime && now() == before && !done() && !impl_->hasPosted()) {
+      auto next = impl_->earliest();
+      if (next == impl_->timers.end() || next->second.due > deadline) {
+        impl_->virtualNow = std::max(impl_->virtualNow, deadline);
+        if (impl_->fds.empty()) break;
+      }
+    }
   }
+  impl_->jumpLimit = std::numeric_limits<double>::infinity();
   impl_->stopping = false;
   return done();
 }

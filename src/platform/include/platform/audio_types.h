@@ -6,6 +6,8 @@ using OSStatus = std::int32_t;
 using UInt32 = std::uint32_t;
 using AudioUnitRenderActionFlags = std::uint32_t;
 
+constexpr OSStatus kAudio_ParamError = -50;
+
 struct AudioTimeStamp {
   double mSampleTime = 0.0;  // frames since the unit started
   double mHostTime = 0.0;    // seconds on the run loop's clock

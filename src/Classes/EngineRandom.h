@@ -1,0 +1,10 @@
+#pragma once
+// Uniform 32-bit random values for the capture callback (the greeting re-arm): no system call,
+// lock or allocation, so it is safe on the audio thread. Seeded once at audio set-up; a fixed
+// seed makes offline runs repeatable.
+#include <cstdint>
+
+std::uint32_t engineRandom() noexcept;
+void seedEngineRandom(std::uint64_t seed) noexcept;
+// A seed from the system's entropy source (main thread).
+std::uint64_t freshRandomSeed();

@@ -1,0 +1,52 @@
+// The greeting clip loader of the application delegate.
+#include <cstdio>
+#include <vector>
+
+#include "PuppetAppDelegate.h"
+#include "VoiceEngineState.h"
+#include "platform/audio_file.h"
+#include "platform/resources.h"
+
+namespace {
+// Clips closed while a greeting was still playing out: the audio thread may still be reading
+// the old handle in that cycle, so it is released at a later load, once no greeting runs.
+std::vector<AudioFileID>& retiredClips() {
+  static std::vector<AudioFileID> clips;
+  return clips;
+}
+
+void releaseRetiredClips() {
+  for (AudioFileID clip : retiredClips()) AudioFileClose(clip);
+  retiredClips().clear();
+}
+}  // namespace
+
+void PuppetAppDelegate::loadGreeting() {
+  if (greetingIsLoaded != 0) return;
+  const bool greetingRunning = programMode == kModeGreeting;
+  if (!greetingRunning) releaseRetiredClips();
+
+  if (AudioFileID old = greetingFileID; old != nullptr) {
+    if (greetingRunning) {
+      retiredClips().push_back(old);
+    } else {
+      AudioFileClose(old);
+    }
+    greetingFileID = nullptr;
+    greetingPlayBackOffset = 0;
+    greetingCounter = 0;
+    greetingCounterSoundTouch = 0;
+  }
+
+  char name[16];
+  std::snprintf(name, sizeof name, "greeting%02d", 1);
+  NSBundle& bundle = NSBundle::mainBundle();
+  // A missing clip is opened by its expected path, so the failure names the file.
+  const std::string path =
+      bundle.pathForResource(name, "wav").value_or(bundle.resourcePath() + "/" + name + ".wav");
+  CFURLRef url = CFURLCreateWithFileSystemPath(nullptr, path, kCFURLPOSIXPathStyle, false);
+  AudioFileID clip = nullptr;
+  AudioFileOpenURL(url, kAudioFileReadPermission, 0, &clip);
+  greetingFileID = clip;
+  greetingIsLoaded = 1;
+}

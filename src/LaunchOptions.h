@@ -1,0 +1,34 @@
+#pragma once
+// The program's command line, parsed into one struct.
+#include <optional>
+#include <string>
+
+struct LaunchOptions {
+  // Offline audio: answer a recording instead of the microphone.
+  std::optional<std::string> mic;      // --mic IN.wav
+  std::optional<std::string> speaker;  // --speaker OUT.wav
+  unsigned framesPerCycle = 1024;      // --frames-per-cycle F (offline device), 1..3072
+  // Headless picture output.
+  std::optional<std::string> video;      // --video OUT.mp4
+  std::optional<std::string> framesDir;  // --frames DIR
+  // App features.
+  bool greeting = false;  // --greeting: arm the greeting clip at launch
+  bool tuning = false;    // --tuning: show the tuning overlay
+  bool flat = false;      // --flat: show the flat character view
+  std::optional<std::string> collectionServer;  // --collection-server HOST[:PORT]
+  // Live audio devices.
+  bool listDevices = false;                 // --list-devices
+  std::optional<std::string> inputDevice;   // --input-device NAME|NUMBER
+  std::optional<std::string> outputDevice;  // --output-device NAME|NUMBER
+};
+
+struct LaunchParse {
+  LaunchOptions options;
+  // When set, the program prints `message` (to stdout for --help/--version, else stderr) and
+  // exits with `exitCode` without running.
+  bool exitNow = false;
+  int exitCode = 0;
+  std::string message;
+};
+
+LaunchParse parseLaunchOptions(int argc, const char* const* argv);

@@ -1,0 +1,94 @@
+#include "LiveRun.h"
+
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <memory>
+
+#include "EngineRandom.h"
+#include "PuppetAppDelegate.h"
+#include "RtAudioBackend.h"
+#include "VoiceEngineState.h"
+#include "platform/audio_unit.h"
+#include "platform/runloop.h"
+
+namespace {
+
+void stopOnSignal(int) { platform::RunLoop::main().stop(); }
+
+const char* describeMode(std::uint16_t mode) {
+  switch (mode) {
+    case kModeListening: return "listening";
+    case kModeRecording: return "recording";
+    case kModeGreeting: return "greeting";
+    default: return "answering";
+  }
+}
+
+constexpr const char* kTryOffline =
+    "answer a recording instead: quibblers --mic FILE.wav --speaker OUT.wav";
+
+}  // namespace
+
+int listDevices() {
+  std::string why;
+  const auto system = platform::findAudioSystem(&why);
+  if (!system) {
+    std::fprintf(stderr, "quibblers: %s; %s\n", why.c_str(), kTryOffline);
+    return 1;
+  }
+  std::fputs(platform::describeDevices(*system).c_str(), stdout);
+  return 0;
+}
+
+int runLive(const LaunchOptions& options) {
+  auto device = std::make_shared<platform::RtAudioBackend>(options.inputDevice, options.outputDevice);
+  const std::string why = device->probe();
+  if (!why.empty()) {
+    std::fprintf(stderr, "quibblers: %s; %s\n", why.c_str(), kTryOffline);
+    return 1;
+  }
+  platform::setAudioBackend(device);
+  seedEngineRandom(freshRandomSeed());
+
+  PuppetAppDelegate delegate;
+  if (options.greeting) delegate.loadGreeting();
+  delegate.initializeAudio();
+  if (!device->unitInitialized()) {
+    std::fprintf(stderr, "quibblers: cannot open '%s' and '%s' (%s); %s\n", device->inputName().c_str(),
+                 device->outputName().c_str(), device->apiName().c_str(), kTryOffline);
+    platform::setAudioBackend(nullptr);
+    return 1;
+  }
+  AudioSessionSetActive(true);
+  AudioOutputUnitStart(audioUnit);
+  std::fprintf(stderr, "quibblers: listening on '%s', answering on '%s' (%s); Ctrl-C stops\n",
+               device->inputName().c_str(), device->outputName().c_str(), device->apiName().c_str());
+
+  platform::RunLoop& loop = platform::RunLoop::main();
+  std::signal(SIGINT, stopOnSignal);
+  std::signal(SIGTERM, stopOnSignal);
+  // What the engine is doing, while the character view is not there to show it.
+  std::uint16_t shown = 0xffff;
+  const bool terminal = isatty(STDERR_FILENO) != 0;
+  loop.addTimer(0.1, 0.1, [&] {
+    const std::uint16_t mode = programMode;
+    const char* now = describeMode(mode);
+    if (shown != 0xffff && describeMode(shown) == now) return;
+    shown = mode;
+    if (terminal) std::fprintf(stderr, "\r%-10s", now);
+  });
+  loop.run();
+  std::signal(SIGINT, SIG_DFL);
+  std::signal(SIGTERM, SIG_DFL);
+  if (terminal) std::fputs("\n", stderr);
+
+  AudioOutputUnitStop(audioUnit);
+  AudioUnitUninitialize(audioUnit);
+  AudioSessionSetActive(false);
+  audioUnit = nullptr;
+  platform::setAudioBackend(nullptr);
+  std::fputs("quibblers: stopped\n", stderr);
+  return 0;
+}

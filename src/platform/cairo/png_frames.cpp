@@ -1,0 +1,107 @@
+#include "platform/png_frames.h"
+
+#include <cairo.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+namespace platform {
+
+bool writePng(const std::string& path, const std::uint8_t* rgba, int width, int height,
+              std::string& error) {
+  if (!rgba || width <= 0 || height <= 0) {
+    error = "no pixels to write";
+    return false;
+  }
+  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+  if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+    error = cairo_status_to_string(cairo_surface_status(surface));
+    cairo_surface_destroy(surface);
+    return false;
+  }
+  auto* data = cairo_image_surface_get_data(surface);
+  const int stride = cairo_image_surface_get_stride(surface);
+  for (int y = 0; y < height; ++y) {
+    const std::uint8_t* in = rgba + std::size_t(y) * std::size_t(width) * 4;
+    auto* out = reinterpret_cast<std::uint32_t*>(data + std::size_t(y) * std::size_t(stride));
+    for (int x = 0; x < width; ++x, in += 4) {
+      out[x] = std::uint32_t(in[3]) << 24 | std::uint32_t(in[0]) << 16 |
+               std::uint32_t(in[1]) << 8 | in[2];
+    }
+  }
+  cairo_surface_mark_dirty(surface);
+  const cairo_status_t status = cairo_surface_write_to_png(surface, path.c_str());
+  cairo_surface_destroy(surface);
+  if (status != CAIRO_STATUS_SUCCESS) {
+    error = path + ": " + cairo_status_to_string(status);
+    return false;
+  }
+  return true;
+}
+
+bool readPng(const std::string& path, std::vector<std::uint8_t>& rgba, int& width, int& height,
+             std::string& error) {
+  cairo_surface_t* png = cairo_image_surface_create_from_png(path.c_str());
+  if (cairo_surface_status(png) != CAIRO_STATUS_SUCCESS) {
+    error = path + ": " + cairo_status_to_string(cairo_surface_status(png));
+    cairo_surface_destroy(png);
+    return false;
+  }
+  width = cairo_image_surface_get_width(png);
+  height = cairo_image_surface_get_height(png);
+  // Normalise whatever format the file decoded to.
+  cairo_surface_t* argb = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+  cairo_t* cr = cairo_create(argb);
+  cairo_set_source_surface(cr, png, 0, 0);
+  cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+  cairo_paint(cr);
+  cairo_destroy(cr);
+  cairo_surface_flush(argb);
+  const auto* data = cairo_image_surface_get_data(argb);
+  const int stride = cairo_image_surface_get_stride(argb);
+  rgba.resize(std::size_t(width) * std::size_t(height) * 4);
+  for (int y = 0; y < height; ++y) {
+    const auto* in = reinterpret_cast<const std::uint32_t*>(data + std::size_t(y) * stride);
+    std::uint8_t* out = rgba.data() + std::size_t(y) * std::size_t(width) * 4;
+    for (int x = 0; x < width; ++x, out += 4) {
+      out[0] = static_cast<std::uint8_t>(in[x] >> 16);
+      out[1] = static_cast<std::uint8_t>(in[x] >> 8);
+      out[2] = static_cast<std::uint8_t>(in[x]);
+      out[3] = static_cast<std::uint8_t>(in[x] >> 24);
+    }
+  }
+  cairo_surface_destroy(argb);
+  cairo_surface_destroy(png);
+  return true;
+}
+
+std::unique_ptr<PngFrameWriter> PngFrameWriter::open(const std::string& dir, int width,
+                                                     int height, std::string& error) {
+  if (width <= 0 || height <= 0) {
+    error = "frame size must be positive";
+    return nullptr;
+  }
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  if (ec || !std::filesystem::is_directory(dir)) {
+    error = "cannot create frame directory " + dir + (ec ? ": " + ec.message() : "");
+    return nullptr;
+  }
+  return std::unique_ptr<PngFrameWriter>(new PngFrameWriter(dir, width, height));
+}
+
+std::string PngFrameWriter::pathForFrame(std::size_t index) const {
+  char name[32];
+  std::snprintf(name, sizeof name, "frame_%06zu.png", index);
+  return (std::filesystem::path(dir_) / name).string();
+}
+
+bool PngFrameWriter::writeFrame(const std::uint8_t* rgba) {
+  const std::string path = pathForFrame(next_++);
+  if (!writePng(path, rgba, width_, height_, error_)) return false;
+  ++written_;
+  return true;
+}
+
+}  // namespace platform

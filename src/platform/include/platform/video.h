@@ -1,0 +1,47 @@
+#pragma once
+// Video output through the ffmpeg command-line tool: raw RGBA frames are piped into its standard
+// input (arguments passed as a vector, never through a shell), then the sound track is muxed in.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+class VideoWriter {
+ public:
+  // Starts an encoder for frames of width × height RGBA bytes (top row first) at `fps`, into a
+  // video-only temporary file next to `outputPath`. Returns null with `error` set when ffmpeg
+  // cannot be started.
+  static std::unique_ptr<VideoWriter> open(const std::string& outputPath, int width, int height,
+                                           int fps, std::string& error);
+  ~VideoWriter();
+  VideoWriter(const VideoWriter&) = delete;
+  VideoWriter& operator=(const VideoWriter&) = delete;
+
+  // One frame of width × height × 4 bytes. False when the encoder has gone away.
+  bool writeFrame(const std::uint8_t* rgba);
+  std::size_t framesWritten() const { return frames_; }
+
+  // Closes the video, muxes `wavPath` (may be empty: no sound track) into the output file and
+  // removes the temporary file. False with `error` set when anything failed; no partial output
+  // file is left behind then.
+  bool finish(const std::string& wavPath, std::string& error);
+
+ private:
+  VideoWriter() = default;
+  std::string output_;
+  std::string videoOnly_;
+  std::size_t frameBytes_ = 0;
+  std::size_t frames_ = 0;
+  int pipe_ = -1;
+  int pid_ = -1;
+  bool failed_ = false;
+};
+
+// Runs a program with `args` (args[0] is the program, looked up on PATH), waiting for it to end.
+// Its standard output and error go to `logPath` when given (else they are discarded). Returns
+// its exit status, or -1 when it could not be started.
+int runProgram(const std::vector<std::string>& args, const std::string& logPath = "");
+
+}  // namespace platform

@@ -1,0 +1,72 @@
+#pragma once
+// An audio device made of two sample arrays. Every I/O cycle is a repeating run-loop timer of
+// period F / 44100 s: it feeds the next F microphone samples (silence once they run out) to the
+// input callback and records what the render callback gives the loudspeaker. On a loop in
+// virtual time a run is deterministic and as fast as the CPU allows, and other timers (the
+// animation) interleave with the cycles by their due times.
+//
+// Stopping the unit pauses the cycles; starting it resumes them. After the microphone samples
+// are exhausted the device runs trailingCycles() more cycles, then stops itself and reports
+// that it has finished. The default tail, 13 blocks of end-of-speech detection plus a full 3 s
+// playback buffer plus 2 spare blocks (3.4 s at F = 1024), is long enough for the answer to the
+// last utterance to play out.
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "DuplexAudioBackend.h"
+
+namespace platform {
+
+class OfflineAudioBackend : public DuplexAudioBackend {
+ public:
+  static constexpr UInt32 kDefaultFramesPerCycle = 1024;
+
+  // `framesPerCycle` is F, 1..3072.
+  explicit OfflineAudioBackend(std::vector<std::int16_t> microphone,
+                               UInt32 framesPerCycle = kDefaultFramesPerCycle,
+                               RunLoop& loop = RunLoop::main());
+  ~OfflineAudioBackend() override;
+
+  static UInt32 defaultTrailingCycles(UInt32 framesPerCycle);
+  UInt32 framesPerCycle() const { return frames_; }
+  UInt32 trailingCycles() const { return trailing_; }
+  void setTrailingCycles(UInt32 cycles);
+
+  // Called on the loop, from the cycle in which the condition arises.
+  void setOnInputExhausted(std::function<void()> handler) { onInputExhausted_ = std::move(handler); }
+  void setOnFinished(std::function<void()> handler) { onFinished_ = std::move(handler); }
+  bool inputExhausted() const { return exhausted_; }
+  bool finished() const { return finished_; }
+
+  // The samples of every cycle run so far, aligned sample for sample: what the microphone fed
+  // (including the silence after its end) and what the loudspeaker got.
+  const std::vector<std::int16_t>& microphoneFed() const { return fed_; }
+  const std::vector<std::int16_t>& speakerOutput() const { return speaker_; }
+  std::size_t microphoneSampleCount() const { return microphone_.size(); }
+
+ protected:
+  std::string deviceRoute() const override { return "WaveFileInAndWaveFileOut"; }
+  OSStatus deviceStart() override;
+  void deviceStop() override;
+
+ private:
+  void cycle();
+
+  std::vector<std::int16_t> microphone_;
+  UInt32 frames_;
+  UInt32 trailing_;
+  std::vector<std::int16_t> in_;
+  std::vector<std::int16_t> out_;
+  std::vector<std::int16_t> fed_;
+  std::vector<std::int16_t> speaker_;
+  std::size_t cursor_ = 0;
+  UInt32 trailingRun_ = 0;
+  bool exhausted_ = false;
+  bool finished_ = false;
+  RunLoop::Id timer_ = 0;
+  std::function<void()> onInputExhausted_;
+  std::function<void()> onFinished_;
+};
+
+}  // namespace platform

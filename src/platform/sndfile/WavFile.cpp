@@ -1,0 +1,102 @@
+#include "WavFile.h"
+
+#include <sndfile.h>
+
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+namespace platform {
+
+namespace {
+
+struct SndfileCloser {
+  void operator()(SNDFILE* file) const { sf_close(file); }
+};
+using SndfilePtr = std::unique_ptr<SNDFILE, SndfileCloser>;
+
+std::string describeFormat(const SF_INFO& info) {
+  std::string subtype;
+  switch (info.format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8: subtype = "8-bit PCM"; break;
+    case SF_FORMAT_PCM_16: subtype = "16-bit PCM"; break;
+    case SF_FORMAT_PCM_24: subtype = "24-bit PCM"; break;
+    case SF_FORMAT_PCM_32: subtype = "32-bit PCM"; break;
+    case SF_FORMAT_FLOAT: subtype = "32-bit float"; break;
+    case SF_FORMAT_DOUBLE: subtype = "64-bit float"; break;
+    default: subtype = "compressed or unusual encoding"; break;
+  }
+  const std::string major = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV ? "WAV" : "non-WAV";
+  return major + ", " + subtype + ", " + std::to_string(info.channels) + " channel" +
+         (info.channels == 1 ? "" : "s") + ", " + std::to_string(info.samplerate) + " Hz";
+}
+
+// libsndfile opens a file cut short without complaint; its header log notes the data chunk's
+// real size as "data : <header> (should be <real>)".
+bool truncated(SNDFILE* file) {
+  char log[8192] = {};
+  sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
+  std::string_view text(log);
+  const auto at = text.find("\ndata : ");
+  if (at == std::string_view::npos) return false;
+  const auto lineEnd = text.find('\n', at + 1);
+  const std::string line(text.substr(at + 1, lineEnd == std::string_view::npos ? text.npos : lineEnd - at - 1));
+  long long declared = 0;
+  long long real = 0;
+  if (std::sscanf(line.c_str(), "data : %lld (should be %lld)", &declared, &real) != 2) return false;
+  // A streamed file declares 0 (or an enormous size) and holds more; only less is a cut.
+  return real < declared && declared != 0xffffffffLL;
+}
+
+}  // namespace
+
+std::string conversionHint(const std::string& path) {
+  return "convert it with: sox '" + path + "' -r 44100 -b 16 -c 1 converted.wav";
+}
+
+WavReadResult readMonoWav16(const std::string& path) {
+  WavReadResult result;
+  SF_INFO info{};
+  SndfilePtr file(sf_open(path.c_str(), SFM_READ, &info));
+  if (!file) {
+    result.error = "cannot read '" + path + "': " + sf_strerror(nullptr);
+    return result;
+  }
+  const bool rightFormat = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV &&
+                           (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16 &&
+                           info.channels == 1 && info.samplerate == 44100;
+  if (!rightFormat) {
+    result.error = "'" + path + "' is " + describeFormat(info) +
+                   "; it must be a 16-bit mono 44100 Hz PCM WAV file (" + conversionHint(path) + ")";
+    return result;
+  }
+  if (truncated(file.get())) {
+    result.error = "'" + path + "' is truncated: it holds fewer samples than its header says";
+    return result;
+  }
+  result.samples.resize(static_cast<std::size_t>(info.frames));
+  const sf_count_t got = sf_readf_short(file.get(), result.samples.data(), info.frames);
+  if (got != info.frames) {
+    result.samples.clear();
+    result.error = "'" + path + "' could not be read to its end: " + sf_strerror(file.get());
+  }
+  return result;
+}
+
+std::string writeMonoWav16(const std::string& path, const std::vector<std::int16_t>& samples) {
+  SF_INFO info{};
+  info.samplerate = 44100;
+  info.channels = 1;
+  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+  SndfilePtr file(sf_open(path.c_str(), SFM_WRITE, &info));
+  if (!file) return "cannot write '" + path + "': " + sf_strerror(nullptr);
+  const auto count = static_cast<sf_count_t>(samples.size());
+  if (sf_writef_short(file.get(), samples.data(), count) != count) {
+    return "cannot write '" + path + "': " + sf_strerror(file.get());
+  }
+  if (sf_close(file.release()) != 0) return "cannot finish writing '" + path + "'";
+  return {};
+}
+
+}  // namespace platform

@@ -1,0 +1,84 @@
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "TempDir.h"
+#include "platform/video.h"
+
+namespace {
+
+std::string probe(const std::string& file, const std::string& entries) {
+  TempDir dir;
+  const std::string out = dir.file("probe.txt");
+  platform::runProgram({"ffprobe", "-v", "error", "-show_entries", entries, "-of",
+                        "default=noprint_wrappers=1", file},
+                       out);
+  std::ifstream in(out);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void writeSilence(const std::string& path, int frames) {
+  SF_INFO info{};
+  info.samplerate = 44100;
+  info.channels = 1;
+  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+  SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+  ASSERT_NE(f, nullptr);
+  std::vector<short> zeros(static_cast<size_t>(frames), 0);
+  sf_writef_short(f, zeros.data(), frames);
+  sf_close(f);
+}
+
+}  // namespace
+
+TEST(VideoWriter, EncodesFramesAt24FpsWithTheSoundTrack) {
+  TempDir dir;
+  const std::string out = dir.file("answer.mp4");
+  const std::string wav = dir.file("track.wav");
+  writeSilence(wav, 44100 * 2);
+  std::string error;
+  auto writer = platform::VideoWriter::open(out, 64, 96, 24, error);
+  ASSERT_TRUE(writer) << error;
+  std::vector<std::uint8_t> frame(64 * 96 * 4);
+  for (int i = 0; i < 48; ++i) {
+    std::fill(frame.begin(), frame.end(), static_cast<std::uint8_t>(i * 5));
+    ASSERT_TRUE(writer->writeFrame(frame.data()));
+  }
+  ASSERT_TRUE(writer->finish(wav, error)) << error;
+  EXPECT_TRUE(std::filesystem::exists(out));
+  EXPECT_FALSE(std::filesystem::exists(out + ".video-only.mp4"));
+  const std::string video = probe(out, "stream=codec_type,r_frame_rate,nb_frames,width,height");
+  EXPECT_NE(video.find("codec_type=video"), std::string::npos) << video;
+  EXPECT_NE(video.find("r_frame_rate=24/1"), std::string::npos) << video;
+  EXPECT_NE(video.find("nb_frames=48"), std::string::npos) << video;
+  EXPECT_NE(video.find("width=64"), std::string::npos) << video;
+  EXPECT_NE(video.find("codec_type=audio"), std::string::npos) << video;
+}
+
+TEST(VideoWriter, RefusesAnUnwritableFolderAndLeavesNoPartialFileOnFailure) {
+  std::string error;
+  EXPECT_FALSE(platform::VideoWriter::open("/nonexistent-dir/a.mp4", 64, 96, 24, error));
+  EXPECT_NE(error.find("not a writable folder"), std::string::npos) << error;
+
+  TempDir dir;
+  const std::string out = dir.file("empty.mp4");
+  auto writer = platform::VideoWriter::open(out, 64, 96, 24, error);
+  ASSERT_TRUE(writer) << error;
+  EXPECT_FALSE(writer->finish("", error));  // no frame at all
+  EXPECT_FALSE(std::filesystem::exists(out));
+
+  auto second = platform::VideoWriter::open(out, 64, 96, 24, error);
+  ASSERT_TRUE(second) << error;
+  std::vector<std::uint8_t> frame(64 * 96 * 4, 128);
+  ASSERT_TRUE(second->writeFrame(frame.data()));
+  EXPECT_FALSE(second->finish(dir.file("missing.wav"), error));
+  EXPECT_NE(error.find("sound track"), std::string::npos) << error;
+  EXPECT_FALSE(std::filesystem::exists(out));
+}

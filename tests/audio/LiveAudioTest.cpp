@@ -1,0 +1,102 @@
+// The live back end for real: a private PulseAudio server with two null sinks, a virtual
+// microphone fed from the sample and a virtual speaker recorded to a file, and the quibblers
+// program between them.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "ChildProcess.h"
+#include "TempDir.h"
+#include "ToneAnalysis.h"
+#include "WavFile.h"
+
+namespace {
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool waitFor(const std::function<bool()>& condition, double seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return true;
+}
+
+void sleepFor(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
+
+}  // namespace
+
+TEST(LiveAudio, AnswersThroughAPrivatePulseAudioServerAnOctaveUp) {
+  for (const char* tool : {"pulseaudio", "paplay", "parecord"}) {
+    if (!ChildProcess::available(tool)) GTEST_SKIP() << tool << " is not installed";
+  }
+  TempDir dir;
+  const std::string run = dir.file("run");
+  std::filesystem::create_directories(run);
+  std::filesystem::create_directories(dir.file("home"));
+  chmod(run.c_str(), 0700);
+  const std::map<std::string, std::string> env = {
+      {"XDG_RUNTIME_DIR", run}, {"HOME", dir.file("home")},
+      {"PULSE_SERVER", "unix:" + run + "/pulse/native"}};
+
+  ChildProcess server({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
+                       "--use-pid-file=no", "--log-target=stderr", "-L", "module-native-protocol-unix",
+                       "-L", "module-null-sink sink_name=spk rate=44100 channels=1 format=s16le "
+                             "sink_properties=device.description=VirtualSpeaker",
+                       "-L", "module-null-sink sink_name=mic rate=44100 channels=1 format=s16le "
+                             "sink_properties=device.description=VirtualMic"},
+                      env, dir.file("pulseaudio.log"));
+  ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(run + "/pulse/native"); }, 10.0))
+      << readFile(dir.file("pulseaudio.log"));
+
+  // The first two sentences of the sample.
+  const auto sample = platform::readMonoWav16(std::string(QB_SOURCE_DIR) + "/resources/samples/hello-quibblers.wav");
+  ASSERT_TRUE(sample.ok()) << sample.error;
+  std::vector<std::int16_t> excerpt(sample.samples.begin(), sample.samples.begin() + 44100 * 21 / 2);
+  ASSERT_EQ(platform::writeMonoWav16(dir.file("excerpt.wav"), excerpt), "");
+
+  ChildProcess recorder({"parecord", "-d", "spk.monitor", "--rate=44100", "--channels=1",
+                         "--format=s16le", "--file-format=wav", dir.file("speaker.wav")},
+                        env, dir.file("parecord.log"));
+  ChildProcess app({QB_QUIBBLERS, "--input-device", "Monitor of VirtualMic", "--output-device",
+                    "VirtualSpeaker"},
+                   env, dir.file("quibblers.log"));
+  ASSERT_TRUE(waitFor([&] { return readFile(dir.file("quibblers.log")).find("listening on") != std::string::npos; }, 10.0))
+      << readFile(dir.file("quibblers.log"));
+  sleepFor(2.5);  // PulseAudio streams deliver their first blocks after 1.5-2 s
+
+  ChildProcess player({"paplay", "-d", "mic", dir.file("excerpt.wav")}, env, dir.file("paplay.log"));
+  ASSERT_EQ(player.wait(40.0), 0) << readFile(dir.file("paplay.log"));
+  sleepFor(3.0);  // the answer to the last sentence
+
+  EXPECT_EQ(app.stop(SIGINT, 10.0), 0) << readFile(dir.file("quibblers.log"));
+  EXPECT_NE(readFile(dir.file("quibblers.log")).find("stopped"), std::string::npos);
+  recorder.stop(SIGINT, 10.0);
+  server.stop(SIGTERM, 10.0);
+
+  const auto speaker = platform::readMonoWav16(dir.file("speaker.wav"));
+  ASSERT_TRUE(speaker.ok()) << speaker.error;
+  const auto spoken = tone::findSegments(excerpt, 400, 0.35);
+  const auto answered = tone::findSegments(speaker.samples, 400, 0.35);
+  ASSERT_EQ(spoken.size(), 2u);
+  ASSERT_EQ(answered.size(), spoken.size()) << "answers heard on the virtual speaker";
+  for (std::size_t i = 0; i < spoken.size(); ++i) {
+    const double ratio = tone::medianPitchRatio(excerpt, spoken[i].begin, speaker.samples,
+                                                answered[i].begin, answered[i].end - answered[i].begin);
+    std::printf("answer %zu: %.3f s for %.3f s spoken, pitch ratio %.4f\n", i, answered[i].seconds(),
+                spoken[i].seconds(), ratio);
+    EXPECT_NEAR(ratio, 2.0, 0.04) << "answer " << i;
+    EXPECT_NEAR(answered[i].seconds() / spoken[i].seconds(), 1.0, 0.05) << "answer " << i;
+  }
+}

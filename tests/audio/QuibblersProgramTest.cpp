@@ -1,0 +1,150 @@
+// The quibblers program end to end on the offline device: the bundled sample in, the answers out.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "TempDir.h"
+#include "ToneAnalysis.h"
+#include "WavFile.h"
+
+namespace {
+
+struct ProgramRun {
+  int status;
+  std::string output;  // stdout and stderr
+};
+
+ProgramRun quibblers(const std::string& arguments) {
+  const std::string command = std::string(QB_QUIBBLERS) + " " + arguments + " 2>&1";
+  ProgramRun run{-1, {}};
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return run;
+  std::array<char, 4096> buffer{};
+  while (std::fgets(buffer.data(), buffer.size(), pipe)) run.output += buffer.data();
+  const int raw = pclose(pipe);
+  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return run;
+}
+
+const std::string kSample = std::string(QB_SOURCE_DIR) + "/resources/samples/hello-quibblers.wav";
+
+}  // namespace
+
+// Where the engine's recording of an utterance starts: at the second of two consecutive
+// 1024-sample blocks whose level reaches 315 (the first one only arms it).
+std::size_t recordingStart(const std::vector<std::int16_t>& samples, std::size_t from) {
+  auto level = [&](std::size_t block) {
+    long sum = 0;
+    for (std::size_t i = block * 1024; i < (block + 1) * 1024 && i < samples.size(); ++i) {
+      sum += std::abs(static_cast<int>(samples[i]));
+    }
+    return sum / 1024;
+  };
+  for (std::size_t block = from / 1024; (block + 2) * 1024 <= samples.size(); ++block) {
+    if (level(block) >= 315 && level(block + 1) >= 315) return (block + 1) * 1024;
+  }
+  return samples.size();
+}
+
+TEST(QuibblersProgram, AnswersEveryUtteranceOfTheSampleAnOctaveUp) {
+  TempDir dir;
+  const ProgramRun run = quibblers("--mic " + kSample + " --speaker " + dir.file("out.wav"));
+  ASSERT_EQ(run.status, 0) << run.output;
+  const auto in = platform::readMonoWav16(kSample);
+  const auto out = platform::readMonoWav16(dir.file("out.wav"));
+  ASSERT_TRUE(in.ok() && out.ok()) << in.error << out.error;
+  EXPECT_GE(out.samples.size(), in.samples.size());
+  EXPECT_LE(out.samples.size(), in.samples.size() + 4 * 44100u);
+
+  const auto spoken = tone::findSegments(in.samples, 400, 0.35);
+  const auto answered = tone::findSegments(out.samples, 400, 0.35);
+  ASSERT_EQ(spoken.size(), 4u);
+  ASSERT_EQ(answered.size(), spoken.size());
+  for (std::size_t i = 0; i < spoken.size(); ++i) {
+    // The answer is what was recorded: from the recording's first block to the end of speech.
+    const std::size_t recorded = recordingStart(in.samples, spoken[i].begin - 2048);
+    const double heard = static_cast<double>(spoken[i].end - std::max(recorded, spoken[i].begin)) / 44100.0;
+    const double ratio = tone::medianPitchRatio(in.samples, recorded, out.samples,
+                                                answered[i].begin, answered[i].end - answered[i].begin);
+    const double wait = static_cast<double>(answered[i].begin - spoken[i].end) / 44100.0;
+    std::printf("utterance %zu: %.3f s recorded -> %.3f s answered after %.3f s; pitch ratio %.4f\n", i,
+                heard, answered[i].seconds(), wait, ratio);
+    EXPECT_NEAR(ratio, 2.0, 0.04) << "utterance " << i;
+    EXPECT_NEAR(answered[i].seconds() / heard, 1.0, 0.02) << "utterance " << i;
+    // The answer starts once twelve quiet blocks have ended the recording.
+    EXPECT_GT(wait, 11 * 1024 / 44100.0) << "utterance " << i;
+    EXPECT_LT(wait, 14 * 1024 / 44100.0) << "utterance " << i;
+  }
+  // Silence elsewhere: before each answer, and after each answer's recorded quiet tail.
+  const std::size_t tail = 18000;
+  const std::size_t lead = 2205;
+  EXPECT_EQ(tone::peak(out.samples, 0, answered[0].begin - lead), 0);
+  for (std::size_t i = 1; i < answered.size(); ++i) {
+    EXPECT_EQ(tone::peak(out.samples, answered[i - 1].end + tail, answered[i].begin - lead), 0)
+        << "between answers " << i - 1 << " and " << i;
+  }
+  EXPECT_EQ(tone::peak(out.samples, answered.back().end + tail, out.samples.size()), 0);
+}
+
+TEST(QuibblersProgram, HelpAndVersionSucceedAndBadInputFailsWithAClearMessage) {
+  const ProgramRun help = quibblers("--help");
+  EXPECT_EQ(help.status, 0);
+  for (const char* option : {"--mic", "--speaker", "--greeting", "--list-devices", "--input-device",
+                             "--output-device", "--video", "--frames", "--collection-server"}) {
+    EXPECT_NE(help.output.find(option), std::string::npos) << option;
+  }
+  const ProgramRun version = quibblers("--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.output.rfind("quibblers ", 0), 0u) << version.output;
+
+  const ProgramRun unknown = quibblers("--shout");
+  EXPECT_NE(unknown.status, 0);
+  EXPECT_NE(unknown.output.find("--shout"), std::string::npos) << unknown.output;
+
+  const ProgramRun lonelySpeaker = quibblers("--speaker out.wav");
+  EXPECT_NE(lonelySpeaker.status, 0);
+  EXPECT_NE(lonelySpeaker.output.find("--mic"), std::string::npos) << lonelySpeaker.output;
+
+  const ProgramRun missing = quibblers("--mic /nonexistent/voice.wav");
+  EXPECT_NE(missing.status, 0);
+  EXPECT_NE(missing.output.find("/nonexistent/voice.wav"), std::string::npos) << missing.output;
+
+  const ProgramRun cycle = quibblers("--mic " + kSample + " --frames-per-cycle 4096");
+  EXPECT_NE(cycle.status, 0);
+  EXPECT_NE(cycle.output.find("--frames-per-cycle"), std::string::npos) << cycle.output;
+}
+
+TEST(QuibblersProgram, RefusesARecordingInAnotherFormatAndSaysHowToConvertIt) {
+  TempDir dir;
+  std::vector<std::int16_t> stereo(2000, 100);
+  // A two-channel file written by hand: 16-bit PCM header with 2 channels.
+  {
+    FILE* f = std::fopen(dir.file("stereo.wav").c_str(), "wb");
+    const std::uint32_t dataBytes = static_cast<std::uint32_t>(stereo.size() * 2);
+    const std::uint32_t riff = 36 + dataBytes, fmtSize = 16, rate = 44100, byteRate = 44100 * 4;
+    const std::uint16_t pcm = 1, channels = 2, align = 4, bits = 16;
+    std::fwrite("RIFF", 1, 4, f);
+    std::fwrite(&riff, 4, 1, f);
+    std::fwrite("WAVEfmt ", 1, 8, f);
+    std::fwrite(&fmtSize, 4, 1, f);
+    std::fwrite(&pcm, 2, 1, f);
+    std::fwrite(&channels, 2, 1, f);
+    std::fwrite(&rate, 4, 1, f);
+    std::fwrite(&byteRate, 4, 1, f);
+    std::fwrite(&align, 2, 1, f);
+    std::fwrite(&bits, 2, 1, f);
+    std::fwrite("data", 1, 4, f);
+    std::fwrite(&dataBytes, 4, 1, f);
+    std::fwrite(stereo.data(), 2, stereo.size(), f);
+    std::fclose(f);
+  }
+  const ProgramRun run = quibblers("--mic " + dir.file("stereo.wav") + " --speaker " + dir.file("out.wav"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.output.find("2 channels"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("sox"), std::string::npos) << run.output;
+  EXPECT_FALSE(std::filesystem::exists(dir.file("out.wav"))) << "nothing is written";
+}

@@ -1,0 +1,173 @@
+// After set-up, whole listen → record → flush → playback cycles and greetings make no heap
+// allocation inside the audio callbacks or the back ends' cycle wrappers.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "AllocationCounter.h"
+#include "PuppetAppDelegate.h"
+#include "RtAudioBackend.h"
+#include "TempDir.h"
+#include "WavFile.h"
+#include "platform/resources.h"
+#include "EngineHarness.h"
+#include "ToneAnalysis.h"
+#include "VoiceEngineState.h"
+
+namespace {
+
+std::vector<std::int16_t> speechLike() {
+  std::vector<std::int16_t> signal(30000, 0);
+  for (double hz : {110.0, 180.0, 95.0}) {
+    const auto voice = tone::sawtooth(hz, 0.9, 7000);
+    signal.insert(signal.end(), voice.begin(), voice.end());
+    signal.resize(signal.size() + 90000, 0);
+  }
+  // One recording that runs into the full buffer.
+  const auto longVoice = tone::sawtooth(150.0, 3.5, 7000);
+  signal.insert(signal.end(), longVoice.begin(), longVoice.end());
+  signal.resize(signal.size() + 150000, 0);
+  return signal;
+}
+
+}  // namespace
+
+TEST(CallbackAllocations, NoneOverCompleteRecordAndPlaybackCycles) {
+  allocations::start();
+  std::vector<std::int16_t> probe(3);
+  ASSERT_GE(allocations::stop(), 1u) << "the counter must see ordinary allocations";
+
+  EngineHarness engine;
+  const auto signal = speechLike();
+  std::vector<std::int16_t> out(1024);
+  std::size_t recordings = 0;
+  std::uint16_t lastMode = programMode;
+  allocations::start();
+  for (std::size_t at = 0; at + 1024 <= signal.size(); at += 1024) {
+    engine.backend().runCycle(signal.data() + at, out.data(), 1024, 0.0);
+    if (programMode == kModePlaying && lastMode != kModePlaying) ++recordings;
+    lastMode = programMode;
+  }
+  const std::size_t counted = allocations::stop();
+  EXPECT_EQ(counted, 0u);
+  EXPECT_EQ(recordings, 4u);
+}
+
+// The slowest tempo piles up four samples of output per sample of input while the buffer takes
+// one block per cycle: the processor's largest backlog, in either of its two stage orders.
+TEST(CallbackAllocations, NoneForRecordingsThatFillTheBufferAtTheSlowestTempo) {
+  for (const float pitch : {0.5f, 3.0f}) {
+    EngineHarness engine;
+    quibblePitch = pitch;
+    quibbleTimeStretch = 0.25f;
+    const auto voice = tone::sawtooth(150.0, 3.5, 7000);
+    std::vector<std::int16_t> out(1024);
+    engine.backend().runCycle(voice.data(), out.data(), 1024, 0.0);  // applies the new voice
+    allocations::start();
+    std::size_t at = 1024;
+    for (; at + 1024 <= voice.size() && programMode != kModePlaying; at += 1024) {
+      engine.backend().runCycle(voice.data() + at, out.data(), 1024, 0.0);
+    }
+    EXPECT_EQ(allocations::stop(), 0u) << "pitch " << pitch;
+    EXPECT_EQ(programMode, kModePlaying);
+    EXPECT_EQ(playbackEnd, kPlaybackFillLimit);
+  }
+}
+
+// A new pitch makes the library redesign its anti-alias filter (a few small allocations inside
+// it, even with the filter off) at the first cycle that applies it; every other cycle, tempo
+// changes included, allocates nothing.
+TEST(CallbackAllocations, OnlyTheCycleThatAppliesANewPitchAllocates) {
+  EngineHarness engine;
+  const auto signal = speechLike();
+  std::vector<std::int16_t> out(1024);
+  const float voices[][2] = {{2.0f, 1.0f}, {2.0f, 1.3f}, {1.6f, 1.3f}, {0.25f, 0.25f},
+                             {4.0f, 4.0f}, {4.0f, 2.5f}, {0.7f, 2.5f}};
+  std::size_t cycle = 0;
+  std::size_t pitchChanges = 0;
+  std::size_t allocatingCycles = 0;
+  float lastPitch = quibblePitch;
+  for (std::size_t at = 0; at + 1024 <= signal.size(); at += 1024, ++cycle) {
+    const auto& voice = voices[(cycle / 17) % 7];
+    quibblePitch = voice[0];
+    quibbleTimeStretch = voice[1];
+    const bool newPitch = voice[0] != lastPitch;
+    lastPitch = voice[0];
+    allocations::start();
+    engine.backend().runCycle(signal.data() + at, out.data(), 1024, 0.0);
+    const std::size_t counted = allocations::stop();
+    if (newPitch) {
+      ++pitchChanges;
+      allocatingCycles += counted > 0;
+    } else {
+      EXPECT_EQ(counted, 0u) << "cycle " << cycle << " pitch " << voice[0] << " tempo " << voice[1];
+    }
+  }
+  EXPECT_GT(pitchChanges, 10u);
+  EXPECT_GT(allocatingCycles, 0u) << "if the library stops allocating here, tighten this test";
+}
+
+namespace {
+// The live back end with its device left out: the stream callback is driven by the test.
+class DevicelessRtAudio : public platform::RtAudioBackend {
+ public:
+  DevicelessRtAudio() : RtAudioBackend(std::nullopt, std::nullopt) {}
+
+ protected:
+  OSStatus deviceOpen() override { return 0; }
+  OSStatus deviceStart() override { return 0; }
+  void deviceStop() override {}
+  void deviceClose() override {}
+};
+}  // namespace
+
+TEST(CallbackAllocations, NoneThroughTheLiveBackEndsStreamCallback) {
+  resetVoiceEngineState();
+  auto device = std::make_shared<DevicelessRtAudio>();
+  platform::setAudioBackend(device);
+  PuppetAppDelegate().initializeAudio();
+  AudioOutputUnitStart(audioUnit);
+  const auto signal = speechLike();
+  std::vector<std::int16_t> out(1024);
+  std::vector<std::int16_t> in(1024);
+  allocations::start();
+  for (std::size_t at = 0; at + 1024 <= signal.size(); at += 1024) {
+    std::copy_n(signal.begin() + static_cast<std::ptrdiff_t>(at), 1024, in.begin());
+    platform::RtAudioBackend::streamCallback(out.data(), in.data(), 1024, 0.0, 0, device.get());
+  }
+  EXPECT_EQ(allocations::stop(), 0u);
+  EXPECT_GT(device->cyclesRun(), 400u);
+  AudioOutputUnitStop(audioUnit);
+  audioUnit = nullptr;
+  platform::setAudioBackend(nullptr);
+}
+
+TEST(CallbackAllocations, NoneOverGreetings) {
+  TempDir dir;
+  const std::string kept = NSBundle::mainBundle().resourcePath();
+  NSBundle::mainBundle().setResourcePath(dir.path().string());
+  ASSERT_EQ(platform::writeMonoWav16(dir.file("greeting01.wav"), tone::sawtooth(140.0, 1.2, 6000)), "");
+  resetVoiceEngineState();
+  PuppetAppDelegate delegate;
+  delegate.loadGreeting();
+  {
+    EngineHarness engine(1024, true);
+    ASSERT_EQ(programMode, kModeGreeting);
+    std::vector<std::int16_t> quiet(1024, 0);
+    std::vector<std::int16_t> out(1024);
+    allocations::start();
+    // The greeting at set-up to its end, then one cut short from listening (clip reloaded).
+    for (int i = 0; i < 120; ++i) engine.backend().runCycle(quiet.data(), out.data(), 1024, 0.0);
+    std::size_t counted = allocations::stop();
+    EXPECT_EQ(programMode, kModeListening);
+    EXPECT_EQ(greetingIsLoaded, 0);
+    delegate.loadGreeting();  // main thread, between cycles
+    quibbleTimeStretch = 1.5f;
+    allocations::start();
+    for (int i = 0; i < 120; ++i) engine.backend().runCycle(quiet.data(), out.data(), 1024, 0.0);
+    counted += allocations::stop();
+    EXPECT_EQ(counted, 0u);
+    EXPECT_EQ(greetingIsLoaded, 1) << "the second greeting was cut short";
+  }
+  NSBundle::mainBundle().setResourcePath(kept);
+}
