@@ -85,6 +85,7 @@ class Beacon : public CLLocationManagerDelegate, public NSURLConnectionDelegate 
   template <typename Operation>
   bool contain(Operation&& operation) noexcept;
   void turnAnalyticsOff(const std::string& reason) noexcept;
+  void sendBeacons(bool asynchronous);
   std::string uploadDocument(const JSONArray& records) const;
 
   std::string applicationCode;

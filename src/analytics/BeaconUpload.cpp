@@ -8,6 +8,7 @@
 #include "FormEncoding.h"
 #include "JSONUtils.h"
 #include "platform/device.h"
+#include "platform/log.h"
 #include "platform/resources.h"
 
 namespace {
@@ -53,7 +54,18 @@ std::string Beacon::uploadDocument(const JSONArray& records) const {
 
 void Beacon::attemptToSendBeaconsAsync(bool asynchronous) {
   if (uploading || !store_) return;
+  try {
+    sendBeacons(asynchronous);
+  } catch (...) {
+    // Out of memory or the like: this attempt is dropped, the sessions stay for the next one.
+    uploading = false;
+    if (connection) connection->cancel();
+    connection.reset();
+    NSLog("Upload of usage sessions skipped: %s", describeCurrentException().c_str());
+  }
+}
 
+void Beacon::sendBeacons(bool asynchronous) {
   NetworkStatus status = NetworkStatusNotReachable;
   try {
     TH_Reachability& reachability = TH_Reachability::sharedReachability();

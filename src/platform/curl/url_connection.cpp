@@ -62,7 +62,9 @@ struct NSURLConnection::Impl {
 namespace {
 
 std::mutex registryMutex;
-std::map<platform::RunLoop*, std::unique_ptr<MultiDriver>> drivers;
+// Never destroyed: an upload still in flight when the process exits is simply dropped, without
+// libcurl calls from static destructors.
+auto& drivers = *new std::map<platform::RunLoop*, std::unique_ptr<MultiDriver>>;
 
 class MultiDriver {
  public:
