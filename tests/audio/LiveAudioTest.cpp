@@ -69,7 +69,7 @@ TEST(LiveAudio, AnswersThroughAPrivatePulseAudioServerAnOctaveUp) {
   ChildProcess recorder({"parecord", "-d", "spk.monitor", "--rate=44100", "--channels=1",
                          "--format=s16le", "--file-format=wav", dir.file("speaker.wav")},
                         env, dir.file("parecord.log"));
-  ChildProcess app({QB_QUIBBLERS, "--input-device", "Monitor of VirtualMic", "--output-device",
+  ChildProcess app({QB_QUIBBLERS, "--no-window", "--input-device", "Monitor of VirtualMic", "--output-device",
                     "VirtualSpeaker"},
                    env, dir.file("quibblers.log"));
   ASSERT_TRUE(waitFor([&] { return readFile(dir.file("quibblers.log")).find("listening on") != std::string::npos; }, 10.0))
