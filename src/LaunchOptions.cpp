@@ -6,16 +6,6 @@
 
 #include "platform/resources.h"
 
-namespace {
-
-// Options that are declared for the full program but whose feature is not in this build yet.
-struct Pending {
-  const char* flag;
-  bool given;
-};
-
-}  // namespace
-
 LaunchParse parseLaunchOptions(int argc, const char* const* argv) {
   LaunchParse result;
   LaunchOptions& o = result.options;
@@ -29,8 +19,12 @@ LaunchParse parseLaunchOptions(int argc, const char* const* argv) {
   app.add_option("--frames-per-cycle", o.framesPerCycle, "With --mic: samples per audio cycle")
       ->check(CLI::Range(1, 3072))
       ->needs(mic);
-  app.add_option("--video", o.video, "Headless: render the characters and the sound to this MP4 file");
-  app.add_option("--frames", o.framesDir, "Headless: write the rendered frames as PNG files into this folder");
+  app.add_option("--video", o.video, "With --mic: render the character and the sound (person and character) to this MP4 file")
+      ->needs(mic);
+  app.add_option("--frames", o.framesDir, "With --mic: write one PNG per animation tick into this folder")
+      ->needs(mic);
+  app.add_option("--frame-log", o.frameLog, "With --mic: write one CSV line per animation tick (mode, mouth frame, character)")
+      ->needs(mic);
   app.add_flag("--greeting", o.greeting, "Arm the greeting clip at launch");
   app.add_flag("--tuning", o.tuning, "Show the tuning overlay");
   app.add_flag("--flat", o.flat, "Show the flat character view");
@@ -40,6 +34,7 @@ LaunchParse parseLaunchOptions(int argc, const char* const* argv) {
       ->excludes(mic)->excludes(list);
   app.add_option("--output-device", o.outputDevice, "Live audio: loudspeaker device (name or number)")
       ->excludes(mic)->excludes(list);
+  app.add_flag("--no-window", o.noWindow, "Live audio in the terminal, without a window")->excludes(mic);
   list->excludes(mic);
 
   std::ostringstream out;
@@ -54,18 +49,5 @@ LaunchParse parseLaunchOptions(int argc, const char* const* argv) {
     return result;
   }
 
-  const Pending pending[] = {{"--video", o.video.has_value()},
-                             {"--frames", o.framesDir.has_value()},
-                             {"--tuning", o.tuning},
-                             {"--flat", o.flat},
-                             {"--collection-server", o.collectionServer.has_value()}};
-  for (const Pending& p : pending) {
-    if (p.given) {
-      result.exitNow = true;
-      result.exitCode = 2;
-      result.message = std::string("quibblers: ") + p.flag + " is not available yet in this version\n";
-      return result;
-    }
-  }
   return result;
 }

@@ -11,6 +11,7 @@ struct LaunchOptions {
   // Headless picture output.
   std::optional<std::string> video;      // --video OUT.mp4
   std::optional<std::string> framesDir;  // --frames DIR
+  std::optional<std::string> frameLog;   // --frame-log FILE (CSV, one line per tick)
   // App features.
   bool greeting = false;  // --greeting: arm the greeting clip at launch
   bool tuning = false;    // --tuning: show the tuning overlay
@@ -20,6 +21,7 @@ struct LaunchOptions {
   bool listDevices = false;                 // --list-devices
   std::optional<std::string> inputDevice;   // --input-device NAME|NUMBER
   std::optional<std::string> outputDevice;  // --output-device NAME|NUMBER
+  bool noWindow = false;                    // --no-window: live audio in the terminal
 };
 
 struct LaunchParse {

@@ -2,20 +2,18 @@
 
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdio>
 #include <memory>
 
 #include "EngineRandom.h"
 #include "PuppetAppDelegate.h"
 #include "RtAudioBackend.h"
+#include "TerminationSignals.h"
 #include "VoiceEngineState.h"
 #include "platform/audio_unit.h"
 #include "platform/runloop.h"
 
 namespace {
-
-void stopOnSignal(int) { platform::RunLoop::main().stop(); }
 
 const char* describeMode(std::uint16_t mode) {
   switch (mode) {
@@ -67,8 +65,7 @@ int runLive(const LaunchOptions& options) {
                device->inputName().c_str(), device->outputName().c_str(), device->apiName().c_str());
 
   platform::RunLoop& loop = platform::RunLoop::main();
-  std::signal(SIGINT, stopOnSignal);
-  std::signal(SIGTERM, stopOnSignal);
+  TerminationSignals signals(loop, [&loop] { loop.stop(); });
   // What the engine is doing, while the character view is not there to show it.
   std::uint16_t shown = 0xffff;
   const bool terminal = isatty(STDERR_FILENO) != 0;
@@ -80,8 +77,6 @@ int runLive(const LaunchOptions& options) {
     if (terminal) std::fprintf(stderr, "\r%-10s", now);
   });
   loop.run();
-  std::signal(SIGINT, SIG_DFL);
-  std::signal(SIGTERM, SIG_DFL);
   if (terminal) std::fputs("\n", stderr);
 
   AudioOutputUnitStop(audioUnit);

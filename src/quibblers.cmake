@@ -1,8 +1,21 @@
-# The quibblers program: launch options, then the app on the live or the offline audio device.
-add_executable(quibblers main.cpp LaunchOptions.cpp OfflineRun.cpp LiveRun.cpp)
-target_include_directories(quibblers PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(quibblers PRIVATE qb_engine qb_platform_offline qb_platform_rtaudio
-                      qb_platform_sndfile qb_platform_posix qb_warnings)
-set_target_properties(quibblers PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+# The quibblers program: launch options, then the app in a window, headless on a recording, or
+# with live sound in the terminal.
+add_library(qb_app STATIC
+  app/MainInterface.cpp
+  app/AnswerOutputs.cpp
+  app/HeadlessAnswer.cpp
+  app/WindowApp.cpp
+  app/TerminationSignals.cpp
+  Classes/PuppetAppDelegate.cpp
+  LaunchOptions.cpp
+  LiveRun.cpp)
+target_include_directories(qb_app PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/app)
+target_link_libraries(qb_app PUBLIC qb_engine qb_display THAnalytics qb_platform_offline
+                      qb_platform_rtaudio qb_platform_sndfile qb_platform_ffmpeg qb_platform_sdl
+                      qb_platform_posix PRIVATE qb_warnings)
 # CLI11's inlined string splitting trips GCC's flow analysis; the warning is not ours.
 set_source_files_properties(LaunchOptions.cpp PROPERTIES COMPILE_OPTIONS -Wno-null-dereference)
+
+add_executable(quibblers main.cpp)
+target_link_libraries(quibblers PRIVATE qb_app qb_warnings)
+set_target_properties(quibblers PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})

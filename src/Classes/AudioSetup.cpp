@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "AudioCallbacks.h"
-#include "PuppetAppDelegate.h"
+#include "PuppetAppDelegateAudio.h"
 #include "SoundTouchProcessor.h"
 #include "VoiceEngineState.h"
 #include "platform/audio_unit.h"
@@ -53,7 +53,7 @@ void prepareCaptureBuffer() {
 
 }  // namespace
 
-void PuppetAppDelegate::initializeAudio() {
+void PuppetAppDelegateAudio::initializeAudio() {
   AudioSessionInitialize(nullptr, nullptr, interruptionListenerCallback, this);
   setPlayAndRecordCategory();
   overrideEarpieceRoute();

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "PuppetAppDelegate.h"
+#include "PuppetAppDelegateAudio.h"
 #include "VoiceEngineState.h"
 #include "platform/audio_file.h"
 #include "platform/resources.h"
@@ -21,7 +21,7 @@ void releaseRetiredClips() {
 }
 }  // namespace
 
-void PuppetAppDelegate::loadGreeting() {
+void PuppetAppDelegateAudio::loadGreeting() {
   if (greetingIsLoaded != 0) return;
   const bool greetingRunning = programMode == kModeGreeting;
   if (!greetingRunning) releaseRetiredClips();

@@ -1,22 +1,40 @@
 #pragma once
-// The application delegate. Its audio operations are defined in AudioSetup.cpp (initializeAudio
-// and the two session listeners) and Greeting.cpp (loadGreeting); the lifecycle lives in
-// PuppetAppDelegate.cpp.
-#include "platform/audio_session.h"
+// The application delegate: starts analytics, audio and the character's animation at launch,
+// slows the animation and stops audio while inactive, and closes everything at termination.
+// Its audio operations (initializeAudio, loadGreeting) come from PuppetAppDelegateAudio.
+#include <memory>
 
-class PuppetAppDelegate {
+#include "PuppetAppDelegateAudio.h"
+#include "platform/timer.h"
+#include "platform/uiapplication.h"
+
+class EAGLView;
+class UIWindow;
+
+class PuppetAppDelegate : public UIApplicationDelegate, public PuppetAppDelegateAudio {
  public:
-  // Prepares the audio session, the I/O unit with the engine's two callbacks, the capture
-  // buffer, the processor and the initial mode (greeting if one was armed, else listening).
-  // Once, on the main thread, before the unit is started; the session is left inactive.
-  void initializeAudio();
+  static constexpr double kActiveAnimationInterval = 1.0 / 24.0;
+  static constexpr double kInactiveAnimationInterval = 1.0;
+  static constexpr const char* kAnalyticsApplicationCode = "9d4c2b7e81f03a56c7e2d19b40f8a635";
 
-  // Arms the greeting clip greeting01.wav: opens it (again, from its start, once an earlier
-  // one was read to its end) and marks a greeting as loaded. Does nothing while one is loaded.
-  void loadGreeting();
+  PuppetAppDelegate() = default;
+  ~PuppetAppDelegate() override;  // dealloc
+
+  void applicationDidFinishLaunching(UIApplication* application) override;
+  void applicationWillResignActive(UIApplication* application) override;
+  void applicationDidBecomeActive(UIApplication* application) override;
+  void applicationWillTerminate(UIApplication* application) override;
+
+  // Properties and the outlet.
+  const std::shared_ptr<UIWindow>& window() const { return window_; }
+  void setWindow(std::shared_ptr<UIWindow> window) { window_ = std::move(window); }
+  const std::shared_ptr<NSTimer>& greetingTimer() const { return greetingTimer_; }
+  void setGreetingTimer(std::shared_ptr<NSTimer> timer) { greetingTimer_ = std::move(timer); }
+  const std::shared_ptr<EAGLView>& glView() const { return glView_; }
+  void setGlView(std::shared_ptr<EAGLView> view) { glView_ = std::move(view); }
+
+ private:
+  std::shared_ptr<UIWindow> window_;
+  std::shared_ptr<EAGLView> glView_;
+  std::shared_ptr<NSTimer> greetingTimer_;
 };
-
-// Session listeners, called on the main run loop.
-void interruptionListenerCallback(void* inClientData, UInt32 inInterruptionState);
-void routeChangeCallback(void* inClientData, AudioSessionPropertyID inID, UInt32 inDataSize,
-                         const void* inData);

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "EngineHarness.h"
-#include "PuppetAppDelegate.h"
+#include "PuppetAppDelegateAudio.h"
 #include "RecordingAudioBackend.h"
 #include "VoiceEngineState.h"
 #include "platform/runloop.h"
@@ -12,7 +12,7 @@ namespace {
 // A fresh engine and test double, set up by the app.
 struct AppAudio {
   std::shared_ptr<RecordingAudioBackend> backend = std::make_shared<RecordingAudioBackend>();
-  PuppetAppDelegate delegate;
+  PuppetAppDelegateAudio delegate;
   explicit AppAudio(const std::string& route = "SpeakerAndMicrophone") {
     resetVoiceEngineState();
     backend->setRoute(route);
@@ -158,7 +158,7 @@ TEST(AudioSetUp, StartsInTheGreetingWhenOneWasLoadedBeforeAndListeningOtherwise)
   greetingIsLoaded = 1;
   auto backend = std::make_shared<RecordingAudioBackend>();
   platform::setAudioBackend(backend);
-  PuppetAppDelegate().initializeAudio();
+  PuppetAppDelegateAudio().initializeAudio();
   EXPECT_EQ(programMode, kModeGreeting);
   audioUnit = nullptr;
   platform::setAudioBackend(nullptr);

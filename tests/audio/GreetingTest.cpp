@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "EngineHarness.h"
-#include "PuppetAppDelegate.h"
+#include "PuppetAppDelegateAudio.h"
 #include "SoundTouchProcessor.h"
 #include "TempDir.h"
 #include "ToneAnalysis.h"
@@ -53,7 +53,7 @@ TEST(Greeting, LoadingWhileLoadedChangesNothing) {
   const auto clip = voice(0.5);
   GreetingClip resources(&clip);
   resetVoiceEngineState();
-  PuppetAppDelegate delegate;
+  PuppetAppDelegateAudio delegate;
   delegate.loadGreeting();
   ASSERT_EQ(greetingIsLoaded, 1);
   const AudioFileID handle = greetingFileID;
@@ -72,7 +72,7 @@ TEST(Greeting, ArmedBeforeSetUpPlaysAtOnceAnOctaveUpAndEndsWhenPlaybackCatchesUp
   const auto clip = voice(1.5);
   GreetingClip resources(&clip);
   resetVoiceEngineState();
-  PuppetAppDelegate().loadGreeting();
+  PuppetAppDelegateAudio().loadGreeting();
   EngineHarness engine(1024, true);
   ASSERT_EQ(programMode, kModeGreeting);
   const auto out = untilGreetingEnds(engine);
@@ -93,7 +93,7 @@ TEST(Greeting, ReloadAfterTheEndReopensTheClipAndTheNextGreetingPlaysItFromTheSt
   const auto clip = voice(0.6);
   GreetingClip resources(&clip);
   resetVoiceEngineState();
-  PuppetAppDelegate delegate;
+  PuppetAppDelegateAudio delegate;
   delegate.loadGreeting();
   EngineHarness engine(1024, true);
   untilGreetingEnds(engine);
@@ -126,7 +126,7 @@ TEST(Greeting, CutShortByPlaybackCatchingUpStaysLoadedAndReplaysFromTheStart) {
   GreetingClip resources(&clip);
   resetVoiceEngineState();
   quibbleTimeStretch = 1.5f;  // produced slower than played: playback catches up early
-  PuppetAppDelegate().loadGreeting();
+  PuppetAppDelegateAudio().loadGreeting();
   EngineHarness engine(1024, true);
   untilGreetingEnds(engine);
   EXPECT_EQ(programMode, kModeListening);
@@ -151,10 +151,10 @@ TEST(Greeting, ClipThatYieldsTooLittleEndsAtOnceInsteadOfLeavingTheEngineDeaf) {
     // Armed before set-up, and armed later and started from listening.
     for (const bool beforeSetUp : {true, false}) {
       resetVoiceEngineState();
-      if (beforeSetUp) PuppetAppDelegate().loadGreeting();
+      if (beforeSetUp) PuppetAppDelegateAudio().loadGreeting();
       EngineHarness engine(1024, beforeSetUp);
       if (!beforeSetUp) {
-        PuppetAppDelegate().loadGreeting();
+        PuppetAppDelegateAudio().loadGreeting();
         for (int i = 0; i < 3; ++i) engine.cycleAtLevel(0);
       }
       ASSERT_EQ(programMode, kModeGreeting) << c.what;
@@ -193,7 +193,7 @@ TEST(Greeting, ClipInAnotherFormatFailsToOpenWithOneLogLine) {
   }
   resetVoiceEngineState();
   platform::LogCapture log;
-  PuppetAppDelegate().loadGreeting();
+  PuppetAppDelegateAudio().loadGreeting();
   EXPECT_EQ(greetingIsLoaded, 1) << "armed whatever the outcome";
   EXPECT_EQ(greetingFileID.load(), nullptr);
   ASSERT_EQ(log.lines().size(), 1u);

@@ -3,62 +3,22 @@
 // program between them.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <thread>
 
 #include "ChildProcess.h"
+#include "PrivateSoundServer.h"
 #include "TempDir.h"
 #include "ToneAnalysis.h"
 #include "WavFile.h"
 
-namespace {
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-bool waitFor(const std::function<bool()>& condition, double seconds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return true;
-}
-
-void sleepFor(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
-
-}  // namespace
-
 TEST(LiveAudio, AnswersThroughAPrivatePulseAudioServerAnOctaveUp) {
-  for (const char* tool : {"pulseaudio", "paplay", "parecord"}) {
-    if (!ChildProcess::available(tool)) GTEST_SKIP() << tool << " is not installed";
-  }
+  if (!PrivateSoundServer::available()) GTEST_SKIP() << "PulseAudio and its tools are not installed";
   TempDir dir;
-  const std::string run = dir.file("run");
-  std::filesystem::create_directories(run);
-  std::filesystem::create_directories(dir.file("home"));
-  chmod(run.c_str(), 0700);
-  const std::map<std::string, std::string> env = {
-      {"XDG_RUNTIME_DIR", run}, {"HOME", dir.file("home")},
-      {"PULSE_SERVER", "unix:" + run + "/pulse/native"}};
-
-  ChildProcess server({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
-                       "--use-pid-file=no", "--log-target=stderr", "-L", "module-native-protocol-unix",
-                       "-L", "module-null-sink sink_name=spk rate=44100 channels=1 format=s16le "
-                             "sink_properties=device.description=VirtualSpeaker",
-                       "-L", "module-null-sink sink_name=mic rate=44100 channels=1 format=s16le "
-                             "sink_properties=device.description=VirtualMic"},
-                      env, dir.file("pulseaudio.log"));
-  ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(run + "/pulse/native"); }, 10.0))
-      << readFile(dir.file("pulseaudio.log"));
+  PrivateSoundServer sound(dir.file("sound"));
+  std::string serverLog;
+  ASSERT_TRUE(sound.ready(serverLog)) << serverLog;
+  const auto& env = sound.environment();
 
   // The first two sentences of the sample.
   const auto sample = platform::readMonoWav16(std::string(QB_SOURCE_DIR) + "/resources/samples/hello-quibblers.wav");
@@ -69,21 +29,20 @@ TEST(LiveAudio, AnswersThroughAPrivatePulseAudioServerAnOctaveUp) {
   ChildProcess recorder({"parecord", "-d", "spk.monitor", "--rate=44100", "--channels=1",
                          "--format=s16le", "--file-format=wav", dir.file("speaker.wav")},
                         env, dir.file("parecord.log"));
-  ChildProcess app({QB_QUIBBLERS, "--input-device", "Monitor of VirtualMic", "--output-device",
+  ChildProcess app({QB_QUIBBLERS, "--no-window", "--input-device", "Monitor of VirtualMic", "--output-device",
                     "VirtualSpeaker"},
                    env, dir.file("quibblers.log"));
-  ASSERT_TRUE(waitFor([&] { return readFile(dir.file("quibblers.log")).find("listening on") != std::string::npos; }, 10.0))
-      << readFile(dir.file("quibblers.log"));
-  sleepFor(2.5);  // PulseAudio streams deliver their first blocks after 1.5-2 s
+  ASSERT_TRUE(waitUntil([&] { return readTextFile(dir.file("quibblers.log")).find("listening on") != std::string::npos; }, 10.0))
+      << readTextFile(dir.file("quibblers.log"));
+  sleepSeconds(2.5);  // PulseAudio streams deliver their first blocks after 1.5-2 s
 
   ChildProcess player({"paplay", "-d", "mic", dir.file("excerpt.wav")}, env, dir.file("paplay.log"));
-  ASSERT_EQ(player.wait(40.0), 0) << readFile(dir.file("paplay.log"));
-  sleepFor(3.0);  // the answer to the last sentence
+  ASSERT_EQ(player.wait(40.0), 0) << readTextFile(dir.file("paplay.log"));
+  sleepSeconds(3.0);  // the answer to the last sentence
 
-  EXPECT_EQ(app.stop(SIGINT, 10.0), 0) << readFile(dir.file("quibblers.log"));
-  EXPECT_NE(readFile(dir.file("quibblers.log")).find("stopped"), std::string::npos);
+  EXPECT_EQ(app.stop(SIGINT, 10.0), 0) << readTextFile(dir.file("quibblers.log"));
+  EXPECT_NE(readTextFile(dir.file("quibblers.log")).find("stopped"), std::string::npos);
   recorder.stop(SIGINT, 10.0);
-  server.stop(SIGTERM, 10.0);
 
   const auto speaker = platform::readMonoWav16(dir.file("speaker.wav"));
   ASSERT_TRUE(speaker.ok()) << speaker.error;

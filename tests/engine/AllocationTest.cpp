@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "AllocationCounter.h"
-#include "PuppetAppDelegate.h"
+#include "PuppetAppDelegateAudio.h"
 #include "RtAudioBackend.h"
 #include "TempDir.h"
 #include "WavFile.h"
@@ -125,7 +125,7 @@ TEST(CallbackAllocations, NoneThroughTheLiveBackEndsStreamCallback) {
   resetVoiceEngineState();
   auto device = std::make_shared<DevicelessRtAudio>();
   platform::setAudioBackend(device);
-  PuppetAppDelegate().initializeAudio();
+  PuppetAppDelegateAudio().initializeAudio();
   AudioOutputUnitStart(audioUnit);
   const auto signal = speechLike();
   std::vector<std::int16_t> out(1024);
@@ -148,7 +148,7 @@ TEST(CallbackAllocations, NoneOverGreetings) {
   NSBundle::mainBundle().setResourcePath(dir.path().string());
   ASSERT_EQ(platform::writeMonoWav16(dir.file("greeting01.wav"), tone::sawtooth(140.0, 1.2, 6000)), "");
   resetVoiceEngineState();
-  PuppetAppDelegate delegate;
+  PuppetAppDelegateAudio delegate;
   delegate.loadGreeting();
   {
     EngineHarness engine(1024, true);

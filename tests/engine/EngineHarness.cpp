@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "AudioCallbacks.h"
-#include "PuppetAppDelegate.h"
+#include "PuppetAppDelegateAudio.h"
 #include "EngineRandom.h"
 #include "SoundTouchProcessor.h"
 #include "VoiceEngineState.h"
@@ -13,7 +13,7 @@ EngineHarness::EngineHarness(UInt32 frames, bool greetingFirst)
     : frames_(frames), backend_(std::make_shared<RecordingAudioBackend>()) {
   if (!greetingFirst) resetVoiceEngineState();
   platform::setAudioBackend(backend_);
-  PuppetAppDelegate delegate;
+  PuppetAppDelegateAudio delegate;
   delegate.initializeAudio();
   seedEngineRandom(7);
   AudioSessionSetActive(true);

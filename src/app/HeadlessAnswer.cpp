@@ -1,0 +1,87 @@
+#include "HeadlessAnswer.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "AnswerOutputs.h"
+#include "EngineRandom.h"
+#include "MainInterface.h"
+#include "OfflineAudioBackend.h"
+#include "PuppetAppDelegate.h"
+#include "TerminationSignals.h"
+#include "VoiceEngineState.h"
+#include "WavFile.h"
+#include "platform/progress.h"
+#include "platform/runloop.h"
+
+int runHeadlessAnswer(const LaunchOptions& options) {
+  TerminationSignals::block();
+  platform::WavReadResult mic = platform::readMonoWav16(*options.mic);
+  if (!mic.ok()) {
+    std::fprintf(stderr, "quibblers: %s\n", mic.error.c_str());
+    return 1;
+  }
+  std::string error;
+  AnswerOutputPaths paths{options.speaker, options.framesDir, options.video, options.frameLog};
+  auto outputs = AnswerOutputs::open(paths, 640, 960, error);
+  if (!outputs) {
+    std::fprintf(stderr, "quibblers: %s\n", error.c_str());
+    return 1;
+  }
+
+  platform::RunLoop& loop = platform::RunLoop::main();
+  loop.useVirtualTime();
+  auto device = std::make_shared<platform::OfflineAudioBackend>(std::move(mic.samples),
+                                                                options.framesPerCycle, loop);
+  platform::setAudioBackend(device);
+  seedEngineRandom(1);  // the same recording always gets the same answer
+
+  std::unique_ptr<MainInterface> ui;
+  if (outputs->wantsFrames() || options.flat || options.tuning) {
+    ui = MainInterface::load(options.flat, options.tuning, error);
+    if (!ui) {
+      std::fprintf(stderr, "quibblers: %s\n", error.c_str());
+      platform::setAudioBackend(nullptr);
+      return 1;
+    }
+  }
+
+  PuppetAppDelegate delegate;
+  if (ui) {
+    delegate.setWindow(ui->window);
+    delegate.setGlView(ui->glView);
+  }
+  if (options.greeting) delegate.loadGreeting();
+
+  const double total = static_cast<double>(device->microphoneSampleCount() +
+                                           device->trailingCycles() * device->framesPerCycle()) /
+                       44100.0;
+  platform::ProgressBar progress("answering", platform::ProgressBar::stderrIsTerminal() && total > 5);
+  if (ui) {
+    ui->glView->eaglLayer().setPresentObserver([&] {
+      ui->tick();
+      outputs->addFrame(ui->window->composite(), loop.now(), programMode,
+                        ui->glView->getValue(), ui->glView->current_quibbler());
+      progress.update(loop.now() / total);
+    });
+  }
+
+  std::unique_ptr<TerminationSignals> signals;
+  UIApplicationMain(delegate, [&](UIApplication& app) {
+    device->setOnFinished([&app] { app.terminate(); });
+    signals = std::make_unique<TerminationSignals>(loop, [&app] { app.terminate(); });
+  });
+  progress.finish();
+  if (ui) ui->glView->eaglLayer().setPresentObserver({});
+
+  const bool ok = outputs->finish(device->microphoneFed(), device->speakerOutput(), error);
+  platform::setAudioBackend(nullptr);
+  if (!ok) {
+    std::fprintf(stderr, "quibblers: %s\n", error.c_str());
+    return 1;
+  }
+  if (options.speaker) std::printf("wrote %s (what the loudspeaker played)\n", options.speaker->c_str());
+  if (options.video) std::printf("wrote %s (%zu frames at 24 fps)\n", options.video->c_str(), outputs->framesAdded());
+  if (options.framesDir) std::printf("wrote %zu frames to %s\n", outputs->framesAdded(), options.framesDir->c_str());
+  return 0;
+}

@@ -1,0 +1,86 @@
+#include "WindowApp.h"
+
+#include <cstdio>
+
+#include "MainInterface.h"
+#include "PuppetAppDelegate.h"
+#include "TerminationSignals.h"
+#include "platform/runloop.h"
+#include "platform/window.h"
+
+namespace {
+
+UITouchPhase toTouchPhase(platform::TouchPhase phase) {
+  switch (phase) {
+    case platform::TouchPhase::Began: return UITouchPhaseBegan;
+    case platform::TouchPhase::Moved: return UITouchPhaseMoved;
+    case platform::TouchPhase::Ended: return UITouchPhaseEnded;
+    case platform::TouchPhase::Cancelled: break;
+  }
+  return UITouchPhaseCancelled;
+}
+
+}  // namespace
+
+int runWindowApp(const LaunchOptions& options, std::shared_ptr<platform::AudioBackend> audio) {
+  std::string error;
+  auto ui = MainInterface::load(options.flat, options.tuning, error);
+  if (!ui) {
+    std::fprintf(stderr, "quibblers: %s\n", error.c_str());
+    return 1;
+  }
+  platform::RunLoop& loop = platform::RunLoop::main();
+
+  platform::WindowEvents events;
+  events.touch = [&](platform::TouchPhase phase, float x, float y) {
+    ui->window->sendTouch(toTouchPhase(phase), CGPoint{x, y});
+  };
+  events.key = [&](platform::WindowKey key) {
+    switch (key) {
+      case platform::WindowKey::Left: ui->selectCharacter(ui->glView->current_quibbler() - 1); break;
+      case platform::WindowKey::Right: ui->selectCharacter(ui->glView->current_quibbler() + 1); break;
+      case platform::WindowKey::Character1: ui->selectCharacter(0); break;
+      case platform::WindowKey::Character2: ui->selectCharacter(1); break;
+      case platform::WindowKey::Character3: ui->selectCharacter(2); break;
+      case platform::WindowKey::Character4: ui->selectCharacter(3); break;
+      case platform::WindowKey::Tuning: ui->setTuningVisible(!ui->tuningVisible()); break;
+      case platform::WindowKey::Quit:
+        if (auto* app = UIApplication::sharedApplication()) app->terminate();
+        break;
+    }
+  };
+  events.activeChanged = [](bool active) {
+    if (auto* app = UIApplication::sharedApplication()) active ? app->becomeActive() : app->resignActive();
+  };
+  events.closeRequested = [] {
+    if (auto* app = UIApplication::sharedApplication()) app->terminate();
+  };
+  auto window = platform::openWindow("Quibblers", ui->window->pixelWidth(), ui->window->pixelHeight(),
+                                     320, 480, std::move(events), error);
+  if (!window) {
+    std::fprintf(stderr, "quibblers: %s; answer a recording instead: --mic FILE.wav\n", error.c_str());
+    return 3;
+  }
+  ui->glView->eaglLayer().setPresentObserver([&] {
+    ui->tick();
+    window->present(ui->window->composite(), ui->window->pixelWidth(), ui->window->pixelHeight());
+  });
+  window->present(ui->window->composite(), ui->window->pixelWidth(), ui->window->pixelHeight());
+
+  platform::setAudioBackend(std::move(audio));
+  PuppetAppDelegate delegate;
+  delegate.setWindow(ui->window);
+  delegate.setGlView(ui->glView);
+  if (options.greeting) delegate.loadGreeting();
+
+  std::unique_ptr<TerminationSignals> signals;
+  platform::RunLoop::Id pump = 0;
+  UIApplicationMain(delegate, [&](UIApplication& app) {
+    signals = std::make_unique<TerminationSignals>(loop, [&app] { app.terminate(); });
+    pump = loop.addTimer(0, 1.0 / 120, [&] { window->pumpEvents(); });
+  });
+  loop.cancelTimer(pump);
+  ui->glView->eaglLayer().setPresentObserver({});
+  platform::setAudioBackend(nullptr);
+  return 0;
+}
