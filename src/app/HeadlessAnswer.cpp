@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "AnswerOutputs.h"
+#include "Beacon.h"
 #include "EngineRandom.h"
 #include "MainInterface.h"
 #include "OfflineAudioBackend.h"
@@ -13,6 +14,18 @@
 #include "WavFile.h"
 #include "platform/progress.h"
 #include "platform/runloop.h"
+
+namespace {
+
+bool uploadInFlight() {
+  try {
+    return Beacon::shared()->isUploading();
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+}  // namespace
 
 int runHeadlessAnswer(const LaunchOptions& options) {
   TerminationSignals::block();
@@ -68,7 +81,18 @@ int runHeadlessAnswer(const LaunchOptions& options) {
 
   std::unique_ptr<TerminationSignals> signals;
   UIApplicationMain(delegate, [&](UIApplication& app) {
-    device->setOnFinished([&app] { app.terminate(); });
+    device->setOnFinished([&] {
+      // The answer is complete: no more frames. A report still on its way to the collection
+      // server (a virtual-time run can outpace it) gets up to 10 s of real time to arrive, so the
+      // exit upload is not skipped and this run's session does not wait for the next run.
+      if (ui) ui->glView->eaglLayer().setPresentObserver({});
+      if (!uploadInFlight()) return app.terminate();
+      loop.useRealTime();
+      const double deadline = loop.now() + 10.0;
+      loop.addTimer(0.02, 0.02, [&app, &loop, deadline] {
+        if (!uploadInFlight() || loop.now() > deadline) app.terminate();
+      });
+    });
     signals = std::make_unique<TerminationSignals>(loop, [&app] { app.terminate(); });
   });
   progress.finish();

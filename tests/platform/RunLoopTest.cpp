@@ -118,3 +118,15 @@ TEST(RunLoopVirtualTime, RunUntilStopsTheClockAtItsDeadline) {
   EXPECT_TRUE(late);
   EXPECT_DOUBLE_EQ(loop.now(), 5.0);
 }
+
+TEST(RunLoopVirtualTime, SwitchingToRealTimeKeepsEachTimersDistanceFromNow) {
+  RunLoop loop;
+  loop.useVirtualTime(100.0);
+  bool fired = false;
+  loop.addTimer(0.2, 0, [&] { fired = true; });
+  loop.useRealTime();
+  EXPECT_FALSE(loop.isVirtualTime());
+  const double start = loop.now();
+  EXPECT_TRUE(loop.runUntil([&] { return fired; }, 5.0));
+  EXPECT_GE(loop.now() - start, 0.15);
+}

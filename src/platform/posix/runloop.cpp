@@ -125,6 +125,13 @@ void RunLoop::useVirtualTime(double start) {
 
 bool RunLoop::isVirtualTime() const { return impl_->virtualTime; }
 
+void RunLoop::useRealTime() {
+  if (!impl_->virtualTime) return;
+  const double shift = monotonicSeconds() - impl_->virtualNow;
+  for (auto& [id, timer] : impl_->timers) timer.due += shift;
+  impl_->virtualTime = false;
+}
+
 RunLoop::Id RunLoop::addTimer(double delaySeconds, double periodSeconds, Task task) {
   const Id id = impl_->nextId++;
   impl_->timers[id] = Impl::Timer{impl_->now() + std::max(0.0, delaySeconds),

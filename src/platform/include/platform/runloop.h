@@ -27,6 +27,9 @@ class RunLoop {
   // Switches to virtual time starting at `start`. Do it before scheduling anything.
   void useVirtualTime(double start = 0.0);
   bool isVirtualTime() const;
+  // Back to the real clock; every timer keeps its distance from now. For work that waits on the
+  // outside world (a network answer) at the end of a virtual-time run.
+  void useRealTime();
 
   // Loop thread only. A repeating timer (period > 0) keeps its phase: next = due + period.
   Id addTimer(double delaySeconds, double periodSeconds, Task task);
