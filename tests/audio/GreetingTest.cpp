@@ -3,6 +3,7 @@
 
 #include "EngineHarness.h"
 #include "PuppetAppDelegateAudio.h"
+#include "RawWav.h"
 #include "SoundTouchProcessor.h"
 #include "TempDir.h"
 #include "ToneAnalysis.h"
@@ -170,27 +171,8 @@ TEST(Greeting, ClipThatYieldsTooLittleEndsAtOnceInsteadOfLeavingTheEngineDeaf) {
 
 TEST(Greeting, ClipInAnotherFormatFailsToOpenWithOneLogLine) {
   GreetingClip resources(nullptr);
-  {
-    // 8-bit: libsndfile would open it; the reader must refuse it.
-    FILE* f = std::fopen(resources.path().c_str(), "wb");
-    const std::uint32_t riff = 36 + 100, fmt = 16, rate = 44100, byteRate = 44100, data = 100;
-    const std::uint16_t pcm = 1, channels = 1, align = 1, bits = 8;
-    std::fwrite("RIFF", 1, 4, f);
-    std::fwrite(&riff, 4, 1, f);
-    std::fwrite("WAVEfmt ", 1, 8, f);
-    std::fwrite(&fmt, 4, 1, f);
-    std::fwrite(&pcm, 2, 1, f);
-    std::fwrite(&channels, 2, 1, f);
-    std::fwrite(&rate, 4, 1, f);
-    std::fwrite(&byteRate, 4, 1, f);
-    std::fwrite(&align, 2, 1, f);
-    std::fwrite(&bits, 2, 1, f);
-    std::fwrite("data", 1, 4, f);
-    std::fwrite(&data, 4, 1, f);
-    const std::vector<std::uint8_t> samples(100, 200);
-    std::fwrite(samples.data(), 1, samples.size(), f);
-    std::fclose(f);
-  }
+  // 8-bit: libsndfile would open it; the reader must refuse it.
+  ASSERT_TRUE(writeRawPcmWav(resources.path(), 1, 8, 44100, std::vector<std::uint8_t>(100, 200)));
   resetVoiceEngineState();
   platform::LogCapture log;
   PuppetAppDelegateAudio().loadGreeting();

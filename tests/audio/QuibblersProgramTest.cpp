@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include "RawWav.h"
 #include "TempDir.h"
 #include "ToneAnalysis.h"
 #include "WavFile.h"
@@ -123,28 +124,8 @@ TEST(QuibblersProgram, HelpAndVersionSucceedAndBadInputFailsWithAClearMessage) {
 
 TEST(QuibblersProgram, RefusesARecordingInAnotherFormatAndSaysHowToConvertIt) {
   TempDir dir;
-  std::vector<std::int16_t> stereo(2000, 100);
-  // A two-channel file written by hand: 16-bit PCM header with 2 channels.
-  {
-    FILE* f = std::fopen(dir.file("stereo.wav").c_str(), "wb");
-    const std::uint32_t dataBytes = static_cast<std::uint32_t>(stereo.size() * 2);
-    const std::uint32_t riff = 36 + dataBytes, fmtSize = 16, rate = 44100, byteRate = 44100 * 4;
-    const std::uint16_t pcm = 1, channels = 2, align = 4, bits = 16;
-    std::fwrite("RIFF", 1, 4, f);
-    std::fwrite(&riff, 4, 1, f);
-    std::fwrite("WAVEfmt ", 1, 8, f);
-    std::fwrite(&fmtSize, 4, 1, f);
-    std::fwrite(&pcm, 2, 1, f);
-    std::fwrite(&channels, 2, 1, f);
-    std::fwrite(&rate, 4, 1, f);
-    std::fwrite(&byteRate, 4, 1, f);
-    std::fwrite(&align, 2, 1, f);
-    std::fwrite(&bits, 2, 1, f);
-    std::fwrite("data", 1, 4, f);
-    std::fwrite(&dataBytes, 4, 1, f);
-    std::fwrite(stereo.data(), 2, stereo.size(), f);
-    std::fclose(f);
-  }
+  // Two channels of 16-bit PCM: a format the program refuses.
+  ASSERT_TRUE(writeRawPcmWav(dir.file("stereo.wav"), 2, 16, 44100, std::vector<std::uint8_t>(4000, 1)));
   const ProgramRun run = quibblers("--mic " + dir.file("stereo.wav") + " --speaker " + dir.file("out.wav"));
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.output.find("2 channels"), std::string::npos) << run.output;
