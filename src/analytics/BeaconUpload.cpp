@@ -1,5 +1,8 @@
 // The upload of stored sessions: one POST of "beacons=" and a JSON document to the collection
 // server; the answer "success" and nothing else deletes what was sent.
+#include <algorithm>
+#include <cstdio>
+
 #include "Beacon.h"
 #include "BeaconContainment.h"
 #include "Classes/Reachability.h"
@@ -21,6 +24,26 @@ void appendHeaderField(std::string& out, const char* name, const std::string& va
   out += "\":";
   // Escaped like any JSON text, so a quote or backslash in a device fact cannot break the document.
   JSONUtils::appendString(out, value);
+}
+// The encoder copies control characters other than its escapes as they are, which no JSON parser
+// accepts: one such sub-beacon name would block every later upload. Outside strings the document
+// has none, so each one left is inside a string and becomes its \u escape.
+std::string escapeControlCharacters(const std::string& document) {
+  if (std::none_of(document.begin(), document.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
+    return document;
+  }
+  std::string out;
+  out.reserve(document.size() + 16);
+  for (const char c : document) {
+    if (static_cast<unsigned char>(c) >= 0x20) {
+      out += c;
+      continue;
+    }
+    char escape[8];
+    std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(static_cast<unsigned char>(c)));
+    out += escape;
+  }
+  return out;
 }
 }  // namespace
 
@@ -49,7 +72,7 @@ std::string Beacon::uploadDocument(const JSONArray& records) const {
     JSONUtils::appendValue(document, records[i], 0);
   }
   document += "]}";
-  return document;
+  return escapeControlCharacters(document);
 }
 
 void Beacon::attemptToSendBeaconsAsync(bool asynchronous) {

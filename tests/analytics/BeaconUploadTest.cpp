@@ -153,7 +153,8 @@ TEST_F(BeaconUpload, AnyLinkWillDoUnlessThereIsNone) {
 
 TEST_F(BeaconUpload, NamesArriveIntact) {
   const std::vector<std::string> names = {"a&b=c", "1+1", "100%", "say \"hi\"", "back\\slash", "Grüße",
-                                          "日本語", "🐹 squeak", "%26%2B"};
+                                          "日本語", "🐹 squeak", "%26%2B",
+                                          std::string("bell\x07 and \x01 and \x1f")};
   Beacon* beacon = launch();
   for (const auto& name : names) beacon->startSubBeaconWithName(name, false);
   beacon->endBeacon();
