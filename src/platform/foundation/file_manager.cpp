@@ -24,7 +24,7 @@ std::string documentsDirectory() {
     std::lock_guard lock(overrideMutex);
     if (documentsOverride) return *documentsOverride;
   }
-  // The base directory spec asks to ignore a relative XDG_DATA_HOME.
+  // XDG base directory rules: a relative XDG_DATA_HOME is ignored.
   const char* dataHome = std::getenv("XDG_DATA_HOME");
   if (dataHome && dataHome[0] == '/') return std::string(dataHome) + "/quibblers";
   return homeDirectory() + "/.local/share/quibblers";
