@@ -165,6 +165,12 @@ TEST_F(EAGLViewTimerTest, IntervalChangesReplaceTheRunningTimerOrWaitForTheNextS
   EXPECT_NE(view->animationTimer(), old);
   EXPECT_EQ(framesDuring(*view, 3.0), 3u);
   EXPECT_DOUBLE_EQ(view->animationInterval(), 1.0);
+
+  // A period of zero or less means the shortest one, 0.1 ms, and still repeats.
+  view->setAnimationInterval(0);
+  EXPECT_DOUBLE_EQ(view->animationTimer()->timeInterval(), 0.0001);
+  EXPECT_NEAR(static_cast<double>(framesDuring(*view, 0.001)), 10.0, 1.0);
+  view->stopAnimation();
 }
 
 TEST_F(EAGLViewTimerTest, ReleasingTheViewStopsItsTimer) {

@@ -15,7 +15,8 @@ std::shared_ptr<NSTimer> NSTimer::scheduledTimerWithTimeInterval(platform::RunLo
   timer->action_ = std::move(action);
   // The loop holds the timer alive until it is invalidated or a one-shot has fired.
   std::shared_ptr<NSTimer> self = timer;
-  timer->id_ = loop.addTimer(interval, repeats ? interval : 0.0, [self]() mutable {
+  // The adjusted period, not the raw one: a repeating timer at 0 must keep repeating.
+  timer->id_ = loop.addTimer(timer->interval_, repeats ? timer->interval_ : 0.0, [self]() mutable {
     if (!self) return;
     auto keep = self;
     if (!keep->repeats_) {
