@@ -35,6 +35,14 @@ TEST(WavInput, ReadsTheEngineFormatAndWritesItBackIdentically) {
   EXPECT_EQ(read.samples, samples);
 }
 
+TEST(WavInput, ReadsTheExtensibleWavLayoutOfTheSameFormat) {
+  TempDir dir;
+  writeWav(dir.file("extensible.wav"), SF_FORMAT_WAVEX | SF_FORMAT_PCM_16, 1, 44100, 1000);
+  const auto read = platform::readMonoWav16(dir.file("extensible.wav"));
+  ASSERT_TRUE(read.ok()) << read.error;
+  EXPECT_EQ(read.samples, std::vector<std::int16_t>(1000, 1000));
+}
+
 TEST(WavInput, RefusesOtherFormatsWithAConversionHint) {
   TempDir dir;
   struct Case {

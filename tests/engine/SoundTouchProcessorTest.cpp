@@ -93,6 +93,40 @@ TEST(SoundTouchFlush, OursDeliversExactlyWhatTheLibrarysFlushDelivers) {
   }
 }
 
+// An exhausted greeting clip still gives the processor an empty put each cycle; after a voice
+// change that put is what lets the library process the input it holds under the new settings.
+TEST(SoundTouchPut, EmptyPutProcessesHeldInputAsTheLibrarysDoes) {
+  SoundTouchProcessor ours;
+  soundtouch::SoundTouch theirs;
+  ours.setSampleRate(44100);
+  ours.setChannels(1);
+  ours.setSetting(SETTING_USE_QUICKSEEK, 1);
+  ours.setSetting(SETTING_USE_AA_FILTER, 0);
+  ours.setSetting(SETTING_AA_FILTER_LENGTH, 64);
+  ours.setSetting(SETTING_SEQUENCE_MS, 45);
+  ours.setSetting(SETTING_SEEKWINDOW_MS, 26);
+  ours.setSetting(SETTING_OVERLAP_MS, 5);
+  ours.setPitch(0.25f);
+  ours.setTempo(4.0f);
+  ours.clear();
+  configure(theirs, 0.25f, 4.0f);
+  const auto input = tone::sawtooth(140.0, 5 * 1024 / 44100.0 + 0.01, 9000);
+  std::vector<float> scratch(input.size());
+  for (std::size_t i = 0; i < input.size(); ++i) scratch[i] = input[i] / 32768.0f;
+  ours.putSamples(input.data(), 5 * 1024);
+  theirs.putSamples(scratch.data(), 5 * 1024);
+  ours.setPitch(1.0f);
+  ours.setTempo(0.25f);
+  theirs.setPitch(1.0f);
+  theirs.setTempo(0.25f);
+  const unsigned heldBefore = ours.numUnprocessedSamples();
+  ours.putSamples(input.data(), 0);
+  theirs.putSamples(scratch.data(), 0);
+  ASSERT_LT(theirs.numUnprocessedSamples(), heldBefore) << "the case must process on an empty put";
+  EXPECT_EQ(ours.numUnprocessedSamples(), theirs.numUnprocessedSamples());
+  EXPECT_EQ(ours.numSamples(), theirs.numSamples());
+}
+
 TEST(SoundTouchSetUp, AppliesTheEngineSettingsAndLeavesTheProcessorEmpty) {
   resetVoiceEngineState();
   st_sequenceMS = 40;

@@ -15,6 +15,12 @@ struct SndfileCloser {
 };
 using SndfilePtr = std::unique_ptr<SNDFILE, SndfileCloser>;
 
+// The extensible header is the same samples under a longer format block.
+bool isWav(const SF_INFO& info) {
+  const int major = info.format & SF_FORMAT_TYPEMASK;
+  return major == SF_FORMAT_WAV || major == SF_FORMAT_WAVEX;
+}
+
 std::string describeFormat(const SF_INFO& info) {
   std::string subtype;
   switch (info.format & SF_FORMAT_SUBMASK) {
@@ -27,7 +33,7 @@ std::string describeFormat(const SF_INFO& info) {
     case SF_FORMAT_DOUBLE: subtype = "64-bit float"; break;
     default: subtype = "compressed or unusual encoding"; break;
   }
-  const std::string major = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV ? "WAV" : "non-WAV";
+  const std::string major = isWav(info) ? "WAV" : "non-WAV";
   return major + ", " + subtype + ", " + std::to_string(info.channels) + " channel" +
          (info.channels == 1 ? "" : "s") + ", " + std::to_string(info.samplerate) + " Hz";
 }
@@ -63,7 +69,7 @@ WavReadResult readMonoWav16(const std::string& path) {
     result.error = "cannot read '" + path + "': " + sf_strerror(nullptr);
     return result;
   }
-  const bool rightFormat = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV &&
+  const bool rightFormat = isWav(info) &&
                            (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16 &&
                            info.channels == 1 && info.samplerate == 44100;
   if (!rightFormat) {
