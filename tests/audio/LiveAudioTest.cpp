@@ -59,3 +59,53 @@ TEST(LiveAudio, AnswersThroughAPrivatePulseAudioServerAnOctaveUp) {
     EXPECT_NEAR(answered[i].seconds() / spoken[i].seconds(), 1.0, 0.05) << "answer " << i;
   }
 }
+
+// The sound server going away is an interruption: the app says so, waits, and answers again
+// once the server is back.
+TEST(LiveAudio, ASoundServerThatGoesAwayAndComesBackInterruptsAndAnswersAgain) {
+  if (!PrivateSoundServer::available()) GTEST_SKIP() << "PulseAudio and its tools are not installed";
+  TempDir dir;
+  auto sound = std::make_unique<PrivateSoundServer>(dir.file("sound"));
+  std::string serverLog;
+  ASSERT_TRUE(sound->ready(serverLog)) << serverLog;
+  const auto env = sound->environment();
+  const std::string log = dir.file("quibblers.log");
+  auto logHas = [&](const char* text) { return readTextFile(log).find(text) != std::string::npos; };
+
+  ChildProcess app({QB_QUIBBLERS, "--no-window", "--input-device", "Monitor of VirtualMic", "--output-device",
+                    "VirtualSpeaker"},
+                   env, log);
+  ASSERT_TRUE(waitUntil([&] { return logHas("listening on"); }, 10.0)) << readTextFile(log);
+  sleepSeconds(2.5);
+
+  sound.reset();  // the server stops
+  ASSERT_TRUE(waitUntil([&] { return logHas("audio interrupted"); }, 15.0)) << readTextFile(log);
+  std::filesystem::remove(env.at("XDG_RUNTIME_DIR") + "/pulse/native");
+  sound = std::make_unique<PrivateSoundServer>(dir.file("sound"));
+  ASSERT_TRUE(sound->ready(serverLog)) << serverLog;
+  ASSERT_TRUE(waitUntil([&] { return logHas("audio is back"); }, 20.0)) << readTextFile(log);
+  sleepSeconds(2.5);
+
+  const auto sample = platform::readMonoWav16(std::string(QB_SOURCE_DIR) + "/resources/samples/hello-quibblers.wav");
+  ASSERT_TRUE(sample.ok()) << sample.error;
+  std::vector<std::int16_t> first(sample.samples.begin(), sample.samples.begin() + 44100 * 5);
+  ASSERT_EQ(platform::writeMonoWav16(dir.file("first.wav"), first), "");
+  ChildProcess recorder({"parecord", "-d", "spk.monitor", "--rate=44100", "--channels=1",
+                         "--format=s16le", "--file-format=wav", dir.file("speaker.wav")},
+                        env, dir.file("parecord.log"));
+  ChildProcess player({"paplay", "-d", "mic", dir.file("first.wav")}, env, dir.file("paplay.log"));
+  ASSERT_EQ(player.wait(30.0), 0) << readTextFile(dir.file("paplay.log"));
+  sleepSeconds(3.0);
+  EXPECT_EQ(app.stop(SIGINT, 10.0), 0) << readTextFile(log);
+  recorder.stop(SIGINT, 10.0);
+
+  const auto speaker = platform::readMonoWav16(dir.file("speaker.wav"));
+  ASSERT_TRUE(speaker.ok()) << speaker.error;
+  const auto spoken = tone::findSegments(first, 400, 0.35);
+  const auto answered = tone::findSegments(speaker.samples, 400, 0.35);
+  ASSERT_EQ(spoken.size(), 1u);
+  ASSERT_EQ(answered.size(), 1u) << "an answer after the interruption\n" << readTextFile(log);
+  const double ratio = tone::medianPitchRatio(first, spoken[0].begin, speaker.samples, answered[0].begin,
+                                              answered[0].end - answered[0].begin);
+  EXPECT_NEAR(ratio, 2.0, 0.04);
+}
