@@ -1,8 +1,7 @@
 #pragma once
 // Uniform 32-bit random values for the capture callback (the greeting re-arm): no system call,
 // lock or allocation, so it is safe on the audio thread. Each launcher seeds it before the audio
-// set-up (a fresh seed live); a fixed
-// seed makes offline runs repeatable.
+// set-up: a fresh seed live, a fixed one offline so that runs are repeatable.
 #include <cstdint>
 
 std::uint32_t engineRandom() noexcept;
