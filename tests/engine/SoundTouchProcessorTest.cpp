@@ -10,7 +10,9 @@
 
 namespace {
 
-void configure(soundtouch::SoundTouch& st, float pitch, float tempo) {
+// The engine's settings, on the library's processor or on ours (same operations).
+template <typename Processor>
+void configure(Processor& st, float pitch, float tempo) {
   st.setSampleRate(44100);
   st.setChannels(1);
   st.setSetting(SETTING_USE_QUICKSEEK, 1);
@@ -50,17 +52,7 @@ TEST(SoundTouchFlush, OursDeliversExactlyWhatTheLibrarysFlushDelivers) {
   for (const Case c : {Case{2.0f, 1.0f, 20, 1024}, Case{1.6f, 1.3f, 13, 1000},
                        Case{0.7f, 0.8f, 7, 512}, Case{2.0f, 1.0f, 1, 300}}) {
     SoundTouchProcessor ours;
-    ours.setSampleRate(44100);
-    ours.setChannels(1);
-    ours.setSetting(SETTING_USE_QUICKSEEK, 1);
-    ours.setSetting(SETTING_USE_AA_FILTER, 0);
-    ours.setSetting(SETTING_AA_FILTER_LENGTH, 64);
-    ours.setSetting(SETTING_SEQUENCE_MS, 45);
-    ours.setSetting(SETTING_SEEKWINDOW_MS, 26);
-    ours.setSetting(SETTING_OVERLAP_MS, 5);
-    ours.setPitch(c.pitch);
-    ours.setTempo(c.tempo);
-    ours.clear();
+    configure(ours, c.pitch, c.tempo);
     soundtouch::SoundTouch theirs;
     configure(theirs, c.pitch, c.tempo);
 
@@ -98,17 +90,7 @@ TEST(SoundTouchFlush, OursDeliversExactlyWhatTheLibrarysFlushDelivers) {
 TEST(SoundTouchPut, EmptyPutProcessesHeldInputAsTheLibrarysDoes) {
   SoundTouchProcessor ours;
   soundtouch::SoundTouch theirs;
-  ours.setSampleRate(44100);
-  ours.setChannels(1);
-  ours.setSetting(SETTING_USE_QUICKSEEK, 1);
-  ours.setSetting(SETTING_USE_AA_FILTER, 0);
-  ours.setSetting(SETTING_AA_FILTER_LENGTH, 64);
-  ours.setSetting(SETTING_SEQUENCE_MS, 45);
-  ours.setSetting(SETTING_SEEKWINDOW_MS, 26);
-  ours.setSetting(SETTING_OVERLAP_MS, 5);
-  ours.setPitch(0.25f);
-  ours.setTempo(4.0f);
-  ours.clear();
+  configure(ours, 0.25f, 4.0f);
   configure(theirs, 0.25f, 4.0f);
   const auto input = tone::sawtooth(140.0, 5 * 1024 / 44100.0 + 0.01, 9000);
   std::vector<float> scratch(input.size());

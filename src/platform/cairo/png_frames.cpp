@@ -6,6 +6,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "cg_internal.h"
+
 namespace platform {
 
 bool writePng(const std::string& path, const std::uint8_t* rgba, int width, int height,
@@ -48,16 +50,15 @@ bool readPng(const std::string& path, std::vector<std::uint8_t>& rgba, int& widt
     cairo_surface_destroy(png);
     return false;
   }
-  width = cairo_image_surface_get_width(png);
-  height = cairo_image_surface_get_height(png);
-  // Normalise whatever format the file decoded to.
-  cairo_surface_t* argb = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
-  cairo_t* cr = cairo_create(argb);
-  cairo_set_source_surface(cr, png, 0, 0);
-  cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
-  cairo_paint(cr);
-  cairo_destroy(cr);
-  cairo_surface_flush(argb);
+  // The image decoder's normalisation to premultiplied ARGB32 (it takes the surface).
+  CGImageRef image = cg::imageFromSurface(png);
+  if (!image) {
+    error = path + ": cannot convert the decoded image";
+    return false;
+  }
+  width = image->width;
+  height = image->height;
+  cairo_surface_t* argb = image->surface;
   const auto* data = cairo_image_surface_get_data(argb);
   const int stride = cairo_image_surface_get_stride(argb);
   rgba.resize(std::size_t(width) * std::size_t(height) * 4);
@@ -71,8 +72,7 @@ bool readPng(const std::string& path, std::vector<std::uint8_t>& rgba, int& widt
       out[3] = static_cast<std::uint8_t>(in[x] >> 24);
     }
   }
-  cairo_surface_destroy(argb);
-  cairo_surface_destroy(png);
+  cg::releaseImage(image);
   return true;
 }
 
