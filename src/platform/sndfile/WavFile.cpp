@@ -61,29 +61,37 @@ std::string conversionHint(const std::string& path) {
   return "convert it with: sox '" + path + "' -r 44100 -b 16 -c 1 converted.wav";
 }
 
-WavReadResult readMonoWav16(const std::string& path) {
-  WavReadResult result;
+SNDFILE* openMonoWav16(const std::string& path, std::int64_t& frames, std::string& error) {
   SF_INFO info{};
   SndfilePtr file(sf_open(path.c_str(), SFM_READ, &info));
   if (!file) {
-    result.error = "cannot read '" + path + "': " + sf_strerror(nullptr);
-    return result;
+    error = "cannot read '" + path + "': " + sf_strerror(nullptr);
+    return nullptr;
   }
   const bool rightFormat = isWav(info) &&
                            (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16 &&
                            info.channels == 1 && info.samplerate == 44100;
   if (!rightFormat) {
-    result.error = "'" + path + "' is " + describeFormat(info) +
-                   "; it must be a 16-bit mono 44100 Hz PCM WAV file (" + conversionHint(path) + ")";
-    return result;
+    error = "'" + path + "' is " + describeFormat(info) +
+            "; it must be a 16-bit mono 44100 Hz PCM WAV file (" + conversionHint(path) + ")";
+    return nullptr;
   }
   if (truncated(file.get())) {
-    result.error = "'" + path + "' is truncated: it holds fewer samples than its header says";
-    return result;
+    error = "'" + path + "' is truncated: it holds fewer samples than its header says";
+    return nullptr;
   }
-  result.samples.resize(static_cast<std::size_t>(info.frames));
-  const sf_count_t got = sf_readf_short(file.get(), result.samples.data(), info.frames);
-  if (got != info.frames) {
+  frames = info.frames;
+  return file.release();
+}
+
+WavReadResult readMonoWav16(const std::string& path) {
+  WavReadResult result;
+  std::int64_t frames = 0;
+  SndfilePtr file(openMonoWav16(path, frames, result.error));
+  if (!file) return result;
+  result.samples.resize(static_cast<std::size_t>(frames));
+  const sf_count_t got = sf_readf_short(file.get(), result.samples.data(), frames);
+  if (got != frames) {
     result.samples.clear();
     result.error = "'" + path + "' could not be read to its end: " + sf_strerror(file.get());
   }

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+typedef struct sf_private_tag SNDFILE;
+
 namespace platform {
 
 struct WavReadResult {
@@ -15,6 +17,10 @@ struct WavReadResult {
 // Reads every sample. Refuses files that are missing or unreadable, not 16-bit mono 44100 Hz
 // PCM (the message says how to convert them), or shorter than their header says.
 WavReadResult readMonoWav16(const std::string& path);
+
+// Opens a file for reading with the same checks as readMonoWav16; the caller closes it with
+// sf_close. Null with `error` set when it is refused.
+SNDFILE* openMonoWav16(const std::string& path, std::int64_t& frames, std::string& error);
 
 // Writes a 16-bit mono 44100 Hz WAV; returns an error sentence, or empty on success.
 std::string writeMonoWav16(const std::string& path, const std::vector<std::int16_t>& samples);
