@@ -12,7 +12,7 @@ LaunchParse parseLaunchOptions(int argc, const char* const* argv) {
   CLI::App app{"Quibblers: four guinea pigs repeat what you say in their own voices.", "quibblers"};
   app.set_version_flag("--version", "quibblers " + NSBundle::mainBundle().infoValue("CFBundleVersion").value_or("?"));
 
-  auto* mic = app.add_option("--mic", o.mic, "Answer this recording (16-bit mono 44100 Hz WAV) instead of the microphone")
+  auto* mic = app.add_option("--mic", o.mic, "Answer this recording instead of the microphone: WAV, FLAC, Ogg, MP3, or (with ffmpeg installed) M4A and other formats; converted to mono 44100 Hz on the way in")
                   ->check(CLI::ExistingFile);
   app.add_option("--speaker", o.speaker, "With --mic: write what the loudspeaker plays to this WAV file")
       ->needs(mic);
