@@ -59,6 +59,9 @@ int runHeadlessAnswer(const LaunchOptions& options) {
   loop.useVirtualTime();
   auto device = std::make_shared<platform::OfflineAudioBackend>(std::move(micSamples),
                                                                 options.framesPerCycle, loop);
+  // Outputs end a quarter second after the last answer, or after the recording if that is later.
+  device->setEndWhenIdle([] { return programMode == kModeListening; },
+                         static_cast<UInt32>(0.25 * 44100 / options.framesPerCycle));
   platform::setAudioBackend(device);
   seedEngineRandom(1);  // the same recording always gets the same answer
 
