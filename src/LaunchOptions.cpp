@@ -4,6 +4,7 @@
 
 #include <sstream>
 
+#include "EAGLView.h"
 #include "platform/resources.h"
 
 LaunchParse parseLaunchOptions(int argc, const char* const* argv) {
@@ -28,6 +29,11 @@ LaunchParse parseLaunchOptions(int argc, const char* const* argv) {
   app.add_flag("--greeting", o.greeting, "Arm the greeting clip at launch");
   app.add_flag("--tuning", o.tuning, "Show the tuning overlay");
   app.add_flag("--flat", o.flat, "Show the flat character view");
+  std::string voices;
+  for (int i = 0; i < 4; ++i) voices += std::string(i ? "; " : "") + std::to_string(i) + ": " + kCharacterVoices[i].description;
+  app.add_option("--character", o.character, "Start on this character and its voice (" + voices + ")")
+      ->type_name("N")
+      ->check(CLI::Range(0, 3));
   app.add_option("--collection-server", o.collectionServer, "Analytics collection server, HOST[:PORT]");
   auto* list = app.add_flag("--list-devices", o.listDevices, "List the sound devices and exit");
   app.add_option("--input-device", o.inputDevice, "Live audio: microphone device (name or number)")

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "EAGLView.h"
 #include "EngineRandom.h"
 #include "PuppetAppDelegate.h"
 #include "RtAudioBackend.h"
@@ -50,6 +51,7 @@ int runLive(const LaunchOptions& options) {
   platform::setAudioBackend(device);
   seedEngineRandom(freshRandomSeed());
 
+  if (options.character) useCharacterVoice(*options.character);
   PuppetAppDelegate delegate;
   if (options.greeting) delegate.loadGreeting();
   delegate.initializeAudio();

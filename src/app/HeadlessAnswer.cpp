@@ -75,6 +75,14 @@ int runHeadlessAnswer(const LaunchOptions& options) {
     }
   }
 
+  if (options.character) {
+    if (ui) {
+      ui->glView->showCharacter(*options.character);
+    } else {
+      useCharacterVoice(*options.character);
+    }
+  }
+
   PuppetAppDelegate delegate;
   if (ui) {
     delegate.setWindow(ui->window);

@@ -29,6 +29,7 @@ int runWindowApp(const LaunchOptions& options, std::shared_ptr<platform::AudioBa
     std::fprintf(stderr, "quibblers: %s\n", error.c_str());
     return 1;
   }
+  if (options.character) ui->glView->showCharacter(*options.character);
   platform::RunLoop& loop = platform::RunLoop::main();
 
   platform::WindowEvents events;
