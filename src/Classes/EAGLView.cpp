@@ -306,10 +306,14 @@ void EAGLView::touchesEnded(const UITouchSet&, const UIEvent*) {
   target_y_ = 0;
 }
 
-void EAGLView::touchesCancelled(const UITouchSet& touches, const UIEvent* event) {
-  // Ends like a touch that went nowhere: nothing switches and the camera springs back.
+void EAGLView::touchesCancelled(const UITouchSet&, const UIEvent*) {
+  // Nothing switches and the camera springs back. Unlike an ended touch, the voice is left as
+  // it is: the tuning overlay may just have set it.
   location_touchesMoved_ = location_touchesBegan_;
-  touchesEnded(touches, event);
+  touches_direction_ = 0;
+  target_x_ = static_cast<float>(2 * current_quibbler_);
+  target_z_ = 0;
+  target_y_ = 0;
 }
 
 void EAGLView::viewCoordsToGLCoords(float x_in, float y_in, float* x_out, float* y_out, float*) {
