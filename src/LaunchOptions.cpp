@@ -3,11 +3,12 @@
 #include <CLI/CLI.hpp>
 
 #include <sstream>
+#include <string_view>
 
 #include "EAGLView.h"
 #include "platform/resources.h"
 
-LaunchParse parseLaunchOptions(int argc, const char* const* argv) {
+LaunchParse parseLaunchOptions(int argc, const char* const* argv, const char* doNotTrack) {
   LaunchParse result;
   LaunchOptions& o = result.options;
   CLI::App app{"Quibblers: four guinea pigs repeat what you say in their own voices.", "quibblers"};
@@ -35,6 +36,8 @@ LaunchParse parseLaunchOptions(int argc, const char* const* argv) {
       ->type_name("N")
       ->check(CLI::Range(0, 3));
   app.add_option("--collection-server", o.collectionServer, "Analytics collection server, HOST[:PORT]");
+  app.add_flag("--no-analytics", o.noAnalytics,
+               "No usage analytics for this run: nothing stored, nothing sent (also when DO_NOT_TRACK is set to anything but 0); reports kept from earlier runs wait for a run with analytics");
   auto* list = app.add_flag("--list-devices", o.listDevices, "List the sound devices and exit");
   app.add_option("--input-device", o.inputDevice, "Live audio: microphone device (name or number)")
       ->excludes(mic)->excludes(list);
@@ -55,5 +58,6 @@ LaunchParse parseLaunchOptions(int argc, const char* const* argv) {
     return result;
   }
 
+  if (doNotTrack && *doNotTrack && std::string_view(doNotTrack) != "0") o.noAnalytics = true;
   return result;
 }

@@ -53,6 +53,7 @@ int runLive(const LaunchOptions& options) {
 
   if (options.character) useCharacterVoice(*options.character);
   PuppetAppDelegate delegate;
+  delegate.setAnalyticsEnabled(!options.noAnalytics);
   if (options.greeting) delegate.loadGreeting();
   delegate.initializeAudio();
   if (!device->unitInitialized()) {

@@ -84,6 +84,7 @@ int runHeadlessAnswer(const LaunchOptions& options) {
   }
 
   PuppetAppDelegate delegate;
+  delegate.setAnalyticsEnabled(!options.noAnalytics);
   if (ui) {
     delegate.setWindow(ui->window);
     delegate.setGlView(ui->glView);

@@ -70,6 +70,7 @@ int runWindowApp(const LaunchOptions& options, std::shared_ptr<platform::AudioBa
 
   platform::setAudioBackend(std::move(audio));
   PuppetAppDelegate delegate;
+  delegate.setAnalyticsEnabled(!options.noAnalytics);
   delegate.setWindow(ui->window);
   delegate.setGlView(ui->glView);
   if (options.greeting) delegate.loadGreeting();
