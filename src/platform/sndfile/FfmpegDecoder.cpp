@@ -17,14 +17,14 @@ namespace platform {
 
 namespace {
 
-std::string lastLine(int fd, const std::string& path) {
-  char text[4096];
-  const off_t size = lseek(fd, 0, SEEK_END);
-  const off_t from = size > static_cast<off_t>(sizeof text) ? size - static_cast<off_t>(sizeof text) : 0;
-  const ssize_t n = pread(fd, text, sizeof text, from);
-  std::string all(text, n > 0 ? static_cast<std::size_t>(n) : 0);
-  while (!all.empty() && (all.back() == '\n' || all.back() == '\r')) all.pop_back();
-  std::string line = all.substr(all.find_last_of('\n') == std::string::npos ? 0 : all.find_last_of('\n') + 1);
+// The first thing ffmpeg complained about; what follows is mostly its consequences.
+std::string firstError(int fd, const std::string& path) {
+  char text[1024];
+  const ssize_t n = pread(fd, text, sizeof text, 0);
+  const std::string all(text, n > 0 ? static_cast<std::size_t>(n) : 0);
+  if (all.find("matches no streams") != std::string::npos) return "no sound in it";
+  std::string line = all.substr(0, all.find('\n'));
+  while (!line.empty() && line.back() == '\r') line.pop_back();
   // ffmpeg starts the line with the input's name, which the caller's message already holds.
   for (const std::string& prefix : {"file:" + path + ": ", path + ": "}) {
     if (line.rfind(prefix, 0) == 0) line.erase(0, prefix.size());
@@ -109,7 +109,7 @@ std::string FfmpegDecoder::finish() {
   pid_ = -1;
   if (done < 0) return std::string("ffmpeg could not be waited for: ") + std::strerror(errno);
   if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return {};
-  std::string line = lastLine(errors_, path_);
+  std::string line = firstError(errors_, path_);
   if (line.empty()) {
     line = WIFSIGNALED(status) ? std::string("ffmpeg was stopped by signal ") + strsignal(WTERMSIG(status))
                                : "ffmpeg failed with status " + std::to_string(WEXITSTATUS(status));

@@ -20,7 +20,7 @@ class FfmpegDecoder {
 
   // The pipe's read end, handed over once; the caller closes it.
   int takeOutput();
-  // Waits for ffmpeg to end. Empty when it succeeded, else its last error line.
+  // Waits for ffmpeg to end. Empty when it succeeded, else what went wrong, in one line.
   std::string finish();
 
  private:
