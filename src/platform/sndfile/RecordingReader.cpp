@@ -71,8 +71,11 @@ class Recording : public RecordingSource {
             std::unique_ptr<FfmpegDecoder> decoder)
       : stream_(std::move(stream)), file_(file), decoder_(std::move(decoder)), channels_(info.channels) {
     direct_ = info.channels == 1 && info.samplerate == kEngineRate && integerPcm(info.format);
-    const bool lengthKnown = stream_->seekable() && !decoder_ && info.frames >= 0 &&
-                             info.frames < (SF_COUNT_MAX >> 20);
+    // An MP3's frame count may be an estimate, and a count of 0 may mean "not written": only an
+    // exact count is promised (and enforced: see pullBlock).
+    const bool lengthKnown = stream_->seekable() && !decoder_ && info.frames > 0 &&
+                             info.frames < (SF_COUNT_MAX >> 20) &&
+                             (info.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_MPEG;
     if (lengthKnown) {
       expected_ = info.samplerate == kEngineRate
                       ? static_cast<std::uint64_t>(info.frames)
