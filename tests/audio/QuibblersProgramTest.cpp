@@ -99,7 +99,8 @@ TEST(QuibblersProgram, HelpAndVersionSucceedAndBadInputFailsWithAClearMessage) {
   const ProgramRun help = quibblers("--help");
   EXPECT_EQ(help.status, 0);
   for (const char* option : {"--mic", "--speaker", "--greeting", "--list-devices", "--input-device",
-                             "--output-device", "--video", "--frames", "--collection-server"}) {
+                             "--output-device", "--video", "--frames", "--collection-server", "--character",
+                             "2: highest voice", "--no-analytics", "DO_NOT_TRACK"}) {
     EXPECT_NE(help.output.find(option), std::string::npos) << option;
   }
   const ProgramRun version = quibblers("--version");
