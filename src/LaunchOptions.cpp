@@ -3,16 +3,18 @@
 #include <CLI/CLI.hpp>
 
 #include <sstream>
+#include <string_view>
 
+#include "EAGLView.h"
 #include "platform/resources.h"
 
-LaunchParse parseLaunchOptions(int argc, const char* const* argv) {
+LaunchParse parseLaunchOptions(int argc, const char* const* argv, const char* doNotTrack) {
   LaunchParse result;
   LaunchOptions& o = result.options;
   CLI::App app{"Quibblers: four guinea pigs repeat what you say in their own voices.", "quibblers"};
   app.set_version_flag("--version", "quibblers " + NSBundle::mainBundle().infoValue("CFBundleVersion").value_or("?"));
 
-  auto* mic = app.add_option("--mic", o.mic, "Answer this recording (16-bit mono 44100 Hz WAV) instead of the microphone")
+  auto* mic = app.add_option("--mic", o.mic, "Answer this recording instead of the microphone: WAV, FLAC, Ogg, MP3, or (with ffmpeg installed) M4A and other formats; converted to mono 44100 Hz on the way in")
                   ->check(CLI::ExistingFile);
   app.add_option("--speaker", o.speaker, "With --mic: write what the loudspeaker plays to this WAV file")
       ->needs(mic);
@@ -28,7 +30,14 @@ LaunchParse parseLaunchOptions(int argc, const char* const* argv) {
   app.add_flag("--greeting", o.greeting, "Arm the greeting clip at launch");
   app.add_flag("--tuning", o.tuning, "Show the tuning overlay");
   app.add_flag("--flat", o.flat, "Show the flat character view");
+  std::string voices;
+  for (int i = 0; i < 4; ++i) voices += std::string(i ? "; " : "") + std::to_string(i) + ": " + kCharacterVoices[i].description;
+  app.add_option("--character", o.character, "Start on this character and its voice (" + voices + ")")
+      ->type_name("N")
+      ->check(CLI::Range(0, 3));
   app.add_option("--collection-server", o.collectionServer, "Analytics collection server, HOST[:PORT]");
+  app.add_flag("--no-analytics", o.noAnalytics,
+               "No usage analytics for this run: nothing stored, nothing sent (also when DO_NOT_TRACK is set to anything but 0); reports kept from earlier runs wait for a run with analytics");
   auto* list = app.add_flag("--list-devices", o.listDevices, "List the sound devices and exit");
   app.add_option("--input-device", o.inputDevice, "Live audio: microphone device (name or number)")
       ->excludes(mic)->excludes(list);
@@ -49,5 +58,6 @@ LaunchParse parseLaunchOptions(int argc, const char* const* argv) {
     return result;
   }
 
+  if (doNotTrack && *doNotTrack && std::string_view(doNotTrack) != "0") o.noAnalytics = true;
   return result;
 }

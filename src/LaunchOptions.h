@@ -16,7 +16,9 @@ struct LaunchOptions {
   bool greeting = false;  // --greeting: arm the greeting clip at launch
   bool tuning = false;    // --tuning: show the tuning overlay
   bool flat = false;      // --flat: show the flat character view
+  std::optional<int> character;  // --character N: start on character N (0..3) and its voice
   std::optional<std::string> collectionServer;  // --collection-server HOST[:PORT]
+  bool noAnalytics = false;  // --no-analytics, or DO_NOT_TRACK in the environment
   // Live audio devices.
   bool listDevices = false;                 // --list-devices
   std::optional<std::string> inputDevice;   // --input-device NAME|NUMBER
@@ -33,4 +35,6 @@ struct LaunchParse {
   std::string message;
 };
 
-LaunchParse parseLaunchOptions(int argc, const char* const* argv);
+// `doNotTrack` is the DO_NOT_TRACK environment variable (null when unset); any value but empty
+// or "0" turns analytics off, as --no-analytics does.
+LaunchParse parseLaunchOptions(int argc, const char* const* argv, const char* doNotTrack = nullptr);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "EAGLView.h"
 #include "EngineRandom.h"
 #include "PuppetAppDelegate.h"
 #include "RtAudioBackend.h"
@@ -50,7 +51,9 @@ int runLive(const LaunchOptions& options) {
   platform::setAudioBackend(device);
   seedEngineRandom(freshRandomSeed());
 
+  if (options.character) useCharacterVoice(*options.character);
   PuppetAppDelegate delegate;
+  delegate.setAnalyticsEnabled(!options.noAnalytics);
   if (options.greeting) delegate.loadGreeting();
   delegate.initializeAudio();
   if (!device->unitInitialized()) {

@@ -1,6 +1,7 @@
 // Process entry: reads the launch options and runs the app in a window with live sound, on a
 // recording (headless), or with live sound in the terminal.
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "Beacon.h"
@@ -23,7 +24,7 @@ constexpr const char* kTryOffline =
 int main(int argc, char** argv) {
   // Before any thread exists, so every thread leaves Ctrl-C and SIGTERM to the run loop.
   TerminationSignals::block();
-  const LaunchParse parsed = parseLaunchOptions(argc, argv);
+  const LaunchParse parsed = parseLaunchOptions(argc, argv, std::getenv("DO_NOT_TRACK"));
   if (parsed.exitNow) {
     std::fputs(parsed.message.c_str(), parsed.exitCode == 0 ? stdout : stderr);
     return parsed.exitCode;

@@ -1,5 +1,6 @@
 #include "EAGLView.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -12,9 +13,6 @@
 
 namespace {
 
-constexpr float kPitch[4] = {2.0f, 1.6f, 2.5f, 2.0f};
-constexpr float kSpeed[4] = {1.0f, 1.3f, 1.0f, 2.0f};
-
 std::string frameImageName(int character, int frame) {
   char name[32];
   std::snprintf(name, sizeof name, "QB_%02d_%02d.png", character, frame);
@@ -22,6 +20,13 @@ std::string frameImageName(int character, int frame) {
 }
 
 }  // namespace
+
+void useCharacterVoice(int character) {
+  const CharacterVoice& voice = kCharacterVoices[std::clamp(character, 0, 3)];
+  gain = 1.0f;
+  quibblePitch = voice.pitch;
+  quibbleTimeStretch = voice.tempo;
+}
 
 std::unique_ptr<CALayer> EAGLView::layerClass() { return std::make_unique<CAEAGLLayer>(); }
 
@@ -59,8 +64,8 @@ void EAGLView::setupView() {
     inertia_x_[j] = 0.3f;
     momentum_x_[j] = 0.0f;
     gain_quibbler_[j] = 1.0f;
-    pitch_quibbler_[j] = kPitch[j];
-    speed_quibbler_[j] = kSpeed[j];
+    pitch_quibbler_[j] = kCharacterVoices[j].pitch;
+    speed_quibbler_[j] = kCharacterVoices[j].tempo;
     const auto left = static_cast<GLfloat>(2.0 * j - 1.0);
     const auto right = static_cast<GLfloat>(2.0 * j + 1.0);
     const GLfloat vertices[8] = {left, -1.5f, right, -1.5f, left, 1.5f, right, 1.5f};
@@ -254,6 +259,18 @@ const UITouch* touchOf(const UIView* view, const UITouchSet& touches, const UIEv
 }
 }  // namespace
 
+void EAGLView::showCharacter(int character) {
+  current_quibbler_ = std::clamp(character, 0, 3);
+  touches_direction_ = 0;
+  const std::int32_t sel = current_quibbler_;
+  gain = gain_quibbler_[sel];
+  quibblePitch = pitch_quibbler_[sel];
+  quibbleTimeStretch = speed_quibbler_[sel];
+  target_x_ = current_x_ = static_cast<float>(2 * sel);
+  target_y_ = target_z_ = 0;
+  momentum_x_[0] = 0;
+}
+
 void EAGLView::touchesBegan(const UITouchSet& touches, const UIEvent* event) {
   const UITouch* touch = touchOf(this, touches, event);
   if (!touch) return;
@@ -289,10 +306,14 @@ void EAGLView::touchesEnded(const UITouchSet&, const UIEvent*) {
   target_y_ = 0;
 }
 
-void EAGLView::touchesCancelled(const UITouchSet& touches, const UIEvent* event) {
-  // Ends like a touch that went nowhere: nothing switches and the camera springs back.
+void EAGLView::touchesCancelled(const UITouchSet&, const UIEvent*) {
+  // Nothing switches and the camera springs back. Unlike an ended touch, the voice is left as
+  // it is: the tuning overlay may just have set it.
   location_touchesMoved_ = location_touchesBegan_;
-  touchesEnded(touches, event);
+  touches_direction_ = 0;
+  target_x_ = static_cast<float>(2 * current_quibbler_);
+  target_z_ = 0;
+  target_y_ = 0;
 }
 
 void EAGLView::viewCoordsToGLCoords(float x_in, float y_in, float* x_out, float* y_out, float*) {

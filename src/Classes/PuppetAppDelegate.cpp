@@ -9,7 +9,7 @@
 
 void PuppetAppDelegate::applicationDidFinishLaunching(UIApplication* application) {
   // The controller is reached later through Beacon::shared(); analytics never stops the app.
-  Beacon::initAndStartBeaconWithApplicationCode(kAnalyticsApplicationCode, false, false);
+  if (analyticsEnabled_) Beacon::initAndStartBeaconWithApplicationCode(kAnalyticsApplicationCode, false, false);
   application->setStatusBarHidden(true, true);
   initializeAudio();
   if (glView_) {
@@ -33,10 +33,12 @@ void PuppetAppDelegate::applicationDidBecomeActive(UIApplication*) {
 
 void PuppetAppDelegate::applicationWillTerminate(UIApplication*) {
   // The session is closed (and uploaded) while the audio still runs, as on the phone.
-  try {
-    Beacon::shared()->endBeacon();
-  } catch (const std::exception& e) {
-    NSLog("analytics: %s", e.what());
+  if (analyticsEnabled_) {
+    try {
+      Beacon::shared()->endBeacon();
+    } catch (const std::exception& e) {
+      NSLog("analytics: %s", e.what());
+    }
   }
   AudioOutputUnitStop(audioUnit);
   AudioUnitUninitialize(audioUnit);

@@ -25,6 +25,11 @@ class PuppetAppDelegate : public UIApplicationDelegate, public PuppetAppDelegate
   void applicationDidBecomeActive(UIApplication* application) override;
   void applicationWillTerminate(UIApplication* application) override;
 
+  // Off: no analytics session is started or ended, so nothing is stored or sent (--no-analytics,
+  // DO_NOT_TRACK). Set before launch.
+  void setAnalyticsEnabled(bool enabled) { analyticsEnabled_ = enabled; }
+  bool analyticsEnabled() const { return analyticsEnabled_; }
+
   // Properties and the outlet.
   const std::shared_ptr<UIWindow>& window() const { return window_; }
   void setWindow(std::shared_ptr<UIWindow> window) { window_ = std::move(window); }
@@ -37,4 +42,5 @@ class PuppetAppDelegate : public UIApplicationDelegate, public PuppetAppDelegate
   std::shared_ptr<UIWindow> window_;
   std::shared_ptr<EAGLView> glView_;
   std::shared_ptr<NSTimer> greetingTimer_;
+  bool analyticsEnabled_ = true;
 };

@@ -11,7 +11,7 @@
 #include "PuppetAppDelegate.h"
 #include "TerminationSignals.h"
 #include "VoiceEngineState.h"
-#include "WavFile.h"
+#include "platform/recording.h"
 #include "platform/progress.h"
 #include "platform/runloop.h"
 
@@ -25,16 +25,29 @@ bool uploadInFlight() {
   }
 }
 
+// The whole recording, converted on the way in (saying so in one line).
+bool readRecording(const std::string& path, std::vector<std::int16_t>& samples, std::string& error) {
+  std::string note;
+  auto source = platform::openRecording(path, error, note);
+  if (!source) return false;
+  if (!note.empty()) std::fprintf(stderr, "quibblers: %s\n", note.c_str());
+  std::int16_t block[4096];
+  while (const std::size_t n = source->read(block, 4096)) samples.insert(samples.end(), block, block + n);
+  if (source->error().empty()) return true;
+  error = "'" + path + "': " + source->error();
+  return false;
+}
+
 }  // namespace
 
 int runHeadlessAnswer(const LaunchOptions& options) {
   TerminationSignals::block();
-  platform::WavReadResult mic = platform::readMonoWav16(*options.mic);
-  if (!mic.ok()) {
-    std::fprintf(stderr, "quibblers: %s\n", mic.error.c_str());
+  std::string error;
+  std::vector<std::int16_t> micSamples;
+  if (!readRecording(*options.mic, micSamples, error)) {
+    std::fprintf(stderr, "quibblers: %s\n", error.c_str());
     return 1;
   }
-  std::string error;
   AnswerOutputPaths paths{options.speaker, options.framesDir, options.video, options.frameLog};
   auto outputs = AnswerOutputs::open(paths, 640, 960, error);
   if (!outputs) {
@@ -44,8 +57,11 @@ int runHeadlessAnswer(const LaunchOptions& options) {
 
   platform::RunLoop& loop = platform::RunLoop::main();
   loop.useVirtualTime();
-  auto device = std::make_shared<platform::OfflineAudioBackend>(std::move(mic.samples),
+  auto device = std::make_shared<platform::OfflineAudioBackend>(std::move(micSamples),
                                                                 options.framesPerCycle, loop);
+  // Outputs end a quarter second after the last answer, or after the recording if that is later.
+  device->setEndWhenIdle([] { return programMode == kModeListening; },
+                         static_cast<UInt32>(0.25 * 44100 / options.framesPerCycle));
   platform::setAudioBackend(device);
   seedEngineRandom(1);  // the same recording always gets the same answer
 
@@ -59,7 +75,16 @@ int runHeadlessAnswer(const LaunchOptions& options) {
     }
   }
 
+  if (options.character) {
+    if (ui) {
+      ui->glView->showCharacter(*options.character);
+    } else {
+      useCharacterVoice(*options.character);
+    }
+  }
+
   PuppetAppDelegate delegate;
+  delegate.setAnalyticsEnabled(!options.noAnalytics);
   if (ui) {
     delegate.setWindow(ui->window);
     delegate.setGlView(ui->glView);

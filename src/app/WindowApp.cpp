@@ -29,6 +29,10 @@ int runWindowApp(const LaunchOptions& options, std::shared_ptr<platform::AudioBa
     std::fprintf(stderr, "quibblers: %s\n", error.c_str());
     return 1;
   }
+  if (options.character) {
+    ui->glView->showCharacter(*options.character);
+    ui->glView->drawView();  // the window's first frame already shows it
+  }
   platform::RunLoop& loop = platform::RunLoop::main();
 
   platform::WindowEvents events;
@@ -69,6 +73,7 @@ int runWindowApp(const LaunchOptions& options, std::shared_ptr<platform::AudioBa
 
   platform::setAudioBackend(std::move(audio));
   PuppetAppDelegate delegate;
+  delegate.setAnalyticsEnabled(!options.noAnalytics);
   delegate.setWindow(ui->window);
   delegate.setGlView(ui->glView);
   if (options.greeting) delegate.loadGreeting();

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -89,10 +90,12 @@ class HeadlessAnswer : public ::testing::Test {
     ASSERT_EQ(platform::writeMonoWav16(dir.file("mic.wav"), mic), "");
   }
 
-  int run(const std::vector<std::string>& extra, const std::string& server) {
+  int run(const std::vector<std::string>& extra, const std::string& server,
+          std::map<std::string, std::string> env = {}) {
     std::vector<std::string> args = {QB_QUIBBLERS, "--mic", dir.file("mic.wav"), "--collection-server", server};
     args.insert(args.end(), extra.begin(), extra.end());
-    ChildProcess app(args, {{"XDG_DATA_HOME", dir.file("data")}}, dir.file("quibblers.log"));
+    env["XDG_DATA_HOME"] = dir.file("data");
+    ChildProcess app(args, env, dir.file("quibblers.log"));
     return app.wait(120).value_or(-1);
   }
 
@@ -195,4 +198,53 @@ TEST_F(HeadlessAnswer, TheNextRunHandsStoredSessionsToTheCollectionServerAndEmpt
   EXPECT_NE(received.find("session 1:"), std::string::npos) << received;
   EXPECT_NE(received.find("session 2:"), std::string::npos) << received;
   EXPECT_TRUE(storedSessions(dir.file("data") + "/" + kStore).empty());
+}
+
+TEST_F(HeadlessAnswer, OutputsEndWithinHalfASecondOfTheLastAnswerWhichIsNeverCut) {
+  // A second of voice, then silence; or cut off mid-speech by the end of the recording.
+  for (const double silenceAfter : {2.0, 0.0}) {
+    std::vector<std::int16_t> recording(44100 / 2, 0);
+    const auto voice = tone::sawtooth(200, 1.0, 8000);
+    recording.insert(recording.end(), voice.begin(), voice.end());
+    recording.resize(recording.size() + static_cast<std::size_t>(silenceAfter * 44100), 0);
+    ASSERT_EQ(platform::writeMonoWav16(dir.file("mic.wav"), recording), "");
+    ASSERT_EQ(run({"--speaker", dir.file("answer.wav"), "--frame-log", dir.file("frames.csv")}, "127.0.0.1:9"), 0)
+        << readFile(dir.file("quibblers.log"));
+
+    const auto speaker = platform::readMonoWav16(dir.file("answer.wav"));
+    ASSERT_TRUE(speaker.ok()) << speaker.error;
+    const auto answers = tone::findSegments(speaker.samples, 400, 0.35);
+    ASSERT_EQ(answers.size(), 1u) << "silence after " << silenceAfter;
+    EXPECT_NEAR(answers[0].seconds(), 1.0, 0.05) << "the whole answer, silence after " << silenceAfter;
+    const auto rows = readFrameLog(dir.file("frames.csv"));
+    double answerEnd = 0;
+    for (const auto& r : rows) {
+      if (r.mode == 2) answerEnd = r.time;
+    }
+    const double recordingEnd = static_cast<double>(recording.size()) / 44100;
+    const double end = static_cast<double>(speaker.samples.size()) / 44100;
+    EXPECT_GT(end, answerEnd);
+    EXPECT_LE(end, std::max(recordingEnd, answerEnd) + 0.5) << "silence after " << silenceAfter;
+    EXPECT_NEAR(rows.back().time, end, 1.0 / 24 + 1e-9) << "the pictures end with the sound";
+  }
+}
+
+TEST_F(HeadlessAnswer, WithAnalyticsOffNothingIsStoredOrSentAndEarlierSessionsStay) {
+  ASSERT_EQ(run({"--speaker", dir.file("out.wav")}, "127.0.0.1:9", {{"DO_NOT_TRACK", "1"}}), 0)
+      << readFile(dir.file("quibblers.log"));
+  EXPECT_FALSE(std::filesystem::exists(dir.file("data") + "/quibblers")) << "no store is created";
+
+  ASSERT_EQ(run({"--speaker", dir.file("out.wav")}, "127.0.0.1:9"), 0) << readFile(dir.file("quibblers.log"));
+  ASSERT_EQ(storedSessions(dir.file("data") + "/" + kStore).size(), 1u);
+  // A server that would take the stored session gets nothing from runs with analytics off.
+  const std::string address = "127.0.0.1:" + std::to_string(28000 + (getpid() + 500) % 1000);
+  ChildProcess server({QB_COLLECTION_SERVER_PROGRAM, "--listen", address}, {}, dir.file("server.log"));
+  for (int i = 0; i < 100 && readFile(dir.file("server.log")).find(address) == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_EQ(run({"--speaker", dir.file("out.wav")}, address, {{"DO_NOT_TRACK", "yes"}}), 0);
+  ASSERT_EQ(run({"--speaker", dir.file("out.wav"), "--no-analytics"}, address), 0);
+  server.stop(SIGTERM, 5);
+  EXPECT_EQ(readFile(dir.file("server.log")).find("upload"), std::string::npos) << readFile(dir.file("server.log"));
+  EXPECT_EQ(storedSessions(dir.file("data") + "/" + kStore).size(), 1u) << "the earlier session waits";
 }

@@ -156,3 +156,18 @@ TEST_F(WindowApp, ADragAcrossMoreThanHalfTheWindowAndTheKeysSelectCharacters) {
   ASSERT_EQ(tool({"xdotool", "key", "q"}), 0);
   EXPECT_EQ(app->wait(15.0).value_or(-1), 0) << readTextFile(dir.file("quibblers.log"));
 }
+
+TEST_F(WindowApp, StartsOnTheCharacterGivenWithCharacter) {
+  app = std::make_unique<ChildProcess>(
+      std::vector<std::string>{QB_QUIBBLERS, "--no-analytics", "--character", "3", "--input-device",
+                               "Monitor of VirtualMic", "--output-device", "VirtualSpeaker"},
+      env, dir.file("quibblers.log"));
+  ASSERT_TRUE(waitUntil([&] {
+    if (tool({"xdotool", "search", "--name", "^Quibblers$"}, dir.file("window.txt")) != 0) return false;
+    windowId = readTextFile(dir.file("window.txt"));
+    windowId = windowId.substr(0, windowId.find('\n'));
+    return !windowId.empty();
+  }, 20.0)) << readTextFile(dir.file("quibblers.log"));
+  sleepSeconds(1.0);
+  EXPECT_EQ(shownCharacter("start"), 3);
+}

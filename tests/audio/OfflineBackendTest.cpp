@@ -76,6 +76,29 @@ TEST(OfflineDevice, CyclesAreTimersOfFramesOver44100AndInterleaveWithOtherTimers
   EXPECT_FALSE(device.unitRunning()) << "the device stops itself when it has finished";
 }
 
+TEST(OfflineDevice, AnIdleCheckEndsTheRunATailAfterTheEngineIsIdleWithinTheTrailingCycles) {
+  struct Case {
+    int idleAfter;  // cycles past the input's last one before the check holds; -1: never
+    unsigned tail;
+    unsigned expectedCycles;
+  };
+  // 5 cycles of input, at most 6 trailing ones.
+  for (const Case c : {Case{-1, 2, 11}, Case{0, 2, 7}, Case{0, 0, 5}, Case{3, 2, 10}, Case{5, 2, 11}}) {
+    platform::RunLoop loop;
+    loop.useVirtualTime();
+    platform::OfflineAudioBackend device(ramp(5000), 1000, loop);
+    device.setTrailingCycles(6);
+    Loopback app(device);
+    device.setEndWhenIdle(
+        [&] { return c.idleAfter >= 0 && app.cycleTimes.size() >= 5u + static_cast<unsigned>(c.idleAfter); },
+        c.tail);
+    AudioOutputUnitStart(app.unit);
+    loop.run();
+    EXPECT_TRUE(device.finished());
+    EXPECT_EQ(app.cycleTimes.size(), c.expectedCycles) << "idle after " << c.idleAfter << ", tail " << c.tail;
+  }
+}
+
 TEST(OfflineDevice, MicrophoneAndSpeakerSamplesAreAlignedAndPaddedWithSilence) {
   platform::RunLoop loop;
   loop.useVirtualTime();

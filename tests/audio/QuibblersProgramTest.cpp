@@ -2,12 +2,13 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <random>
 #include <string>
 
-#include "RawWav.h"
 #include "TempDir.h"
 #include "ToneAnalysis.h"
 #include "WavFile.h"
@@ -98,7 +99,8 @@ TEST(QuibblersProgram, HelpAndVersionSucceedAndBadInputFailsWithAClearMessage) {
   const ProgramRun help = quibblers("--help");
   EXPECT_EQ(help.status, 0);
   for (const char* option : {"--mic", "--speaker", "--greeting", "--list-devices", "--input-device",
-                             "--output-device", "--video", "--frames", "--collection-server"}) {
+                             "--output-device", "--video", "--frames", "--collection-server", "--character",
+                             "2: highest voice", "--no-analytics", "DO_NOT_TRACK"}) {
     EXPECT_NE(help.output.find(option), std::string::npos) << option;
   }
   const ProgramRun version = quibblers("--version");
@@ -122,13 +124,59 @@ TEST(QuibblersProgram, HelpAndVersionSucceedAndBadInputFailsWithAClearMessage) {
   EXPECT_NE(cycle.output.find("--frames-per-cycle"), std::string::npos) << cycle.output;
 }
 
-TEST(QuibblersProgram, RefusesARecordingInAnotherFormatAndSaysHowToConvertIt) {
+TEST(QuibblersProgram, AnswersRecordingsOfOtherFormatsAndRatesInTheChosenVoice) {
   TempDir dir;
-  // Two channels of 16-bit PCM: a format the program refuses.
-  ASSERT_TRUE(writeRawPcmWav(dir.file("stereo.wav"), 2, 16, 44100, std::vector<std::uint8_t>(4000, 1)));
-  const ProgramRun run = quibblers("--mic " + dir.file("stereo.wav") + " --speaker " + dir.file("out.wav"));
-  EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.output.find("2 channels"), std::string::npos) << run.output;
-  EXPECT_NE(run.output.find("sox"), std::string::npos) << run.output;
-  EXPECT_FALSE(std::filesystem::exists(dir.file("out.wav"))) << "nothing is written";
+  // One second of a 200 Hz voice between silences, made into what phones and recorders write.
+  std::vector<std::int16_t> voice(44100 * 3 / 10, 0);
+  const auto saw = tone::sawtooth(200, 1.0, 8000);
+  voice.insert(voice.end(), saw.begin(), saw.end());
+  voice.resize(voice.size() + 44100 * 6 / 5, 0);
+  ASSERT_EQ(platform::writeMonoWav16(dir.file("voice.wav"), voice), "");
+  const std::string make = "cd '" + dir.path().string() + "' && sox voice.wav -r 48000 -c 2 stereo48k.wav && " +
+                           "sox voice.wav -r 22050 voice22k.flac && ffmpeg -v error -i stereo48k.wav voice48k.mp3 && " +
+                           "ffmpeg -v error -i stereo48k.wav -c:a aac voice48k.m4a";
+  ASSERT_EQ(std::system(make.c_str()), 0);
+
+  struct Case {
+    const char* file;
+    const char* options;
+    double pitchRatio;
+    const char* says;
+  };
+  for (const Case c : {Case{"voice48k.mp3", "", 2.0, "2 channels, 48000 Hz"},
+                       Case{"voice22k.flac", "", 2.0, "1 channel, 22050 Hz"},
+                       Case{"voice48k.mp3", "--character 2", 2.5, "48000 Hz"},
+                       Case{"voice48k.m4a", "", 2.0, "ffmpeg"}}) {
+    const ProgramRun run = quibblers("--mic " + dir.file(c.file) + " --speaker " + dir.file("out.wav") + " " + c.options);
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("converting"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find(c.says), std::string::npos) << run.output;
+    const auto out = platform::readMonoWav16(dir.file("out.wav"));
+    ASSERT_TRUE(out.ok()) << out.error;
+    const auto answers = tone::findSegments(out.samples, 400, 0.35);
+    ASSERT_EQ(answers.size(), 1u) << c.file << " " << c.options;
+    EXPECT_NEAR(answers[0].seconds(), 1.0, 0.1) << c.file << " " << c.options;
+    EXPECT_NEAR(tone::medianPitch(out.samples, answers[0].begin, answers[0].end) / 200, c.pitchRatio, 0.05)
+        << c.file << " " << c.options;
+  }
+}
+
+TEST(QuibblersProgram, AnUnreadableRecordingGetsOneErrorLineAndNoOutput) {
+  TempDir dir;
+  std::mt19937 random(16);
+  std::vector<char> noise(65536);
+  for (char& byte : noise) byte = static_cast<char>(random());
+  std::FILE* file = std::fopen(dir.file("noise.mp3").c_str(), "wb");
+  ASSERT_NE(file, nullptr);
+  std::fwrite(noise.data(), 1, noise.size(), file);
+  std::fclose(file);
+  std::fclose(std::fopen(dir.file("empty.wav").c_str(), "wb"));
+
+  for (const char* name : {"noise.mp3", "empty.wav"}) {
+    const ProgramRun run = quibblers("--mic " + dir.file(name) + " --speaker " + dir.file("out.wav"));
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
+    EXPECT_NE(run.output.find(dir.file(name)), std::string::npos) << run.output;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("out.wav"))) << "nothing is written";
+  }
 }

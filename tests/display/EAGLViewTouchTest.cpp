@@ -133,12 +133,31 @@ TEST_F(EAGLViewTest, ACancelledDragSwitchesNothingAndSpringsBack) {
   touch(*view, UITouchPhaseMoved, 50);
   tick(*view, 3);
   EXPECT_GT(view->current_x(), 0.5f);
+  // Values just set on the tuning overlay stay: a cancel is not the end of a touch.
+  gain = 3.0f;
+  quibblePitch = 0.5f;
+  quibbleTimeStretch = 1.7f;
   touch(*view, UITouchPhaseCancelled, 50);
   EXPECT_EQ(view->current_quibbler(), 0);
   EXPECT_EQ(view->touches_direction(), 0);
   EXPECT_EQ(view->target_x(), 0.0f);
+  EXPECT_EQ(gain, 3.0f);
+  EXPECT_EQ(quibblePitch, 0.5f);
+  EXPECT_EQ(quibbleTimeStretch, 1.7f);
   tick(*view, 15);
   EXPECT_NEAR(view->current_x(), 0.0f, 1e-3);
+}
+
+TEST_F(EAGLViewTest, ShowingACharacterSelectsItAndItsVoiceWithTheCameraAlreadyThere) {
+  writeArtwork();
+  auto view = makeView();
+  ASSERT_TRUE(view);
+  view->showCharacter(2);
+  EXPECT_EQ(view->current_quibbler(), 2);
+  EXPECT_EQ(quibblePitch, 2.5f);
+  tick(*view, 1);
+  EXPECT_EQ(view->current_x(), 4.0f) << "no spring from the first character";
+  EXPECT_EQ(seenAt(*view, 320).character, 2);
 }
 
 TEST_F(EAGLViewTest, AVerticalDragHasNoDirectionAndKeepsTheCharacter) {

@@ -66,20 +66,27 @@ void OfflineAudioBackend::cycle() {
   speaker_.insert(speaker_.end(), out_.begin(), out_.end());
 
   if (exhausted_) {
-    if (++trailingRun_ >= trailing_ && !finished_) {
-      finished_ = true;
-      unitStop();
-      if (onFinished_) onFinished_();
-    }
+    ++trailingRun_;
   } else if (cursor_ >= microphone_.size()) {
     exhausted_ = true;
     if (onInputExhausted_) onInputExhausted_();
-    if (trailing_ == 0) {
-      finished_ = true;
-      unitStop();
-      if (onFinished_) onFinished_();
-    }
   }
+  if (exhausted_ && !finished_ && runOver()) {
+    finished_ = true;
+    unitStop();
+    if (onFinished_) onFinished_();
+  }
+}
+
+void OfflineAudioBackend::setEndWhenIdle(std::function<bool()> idle, UInt32 tailCycles) {
+  idle_ = std::move(idle);
+  tailCycles_ = tailCycles;
+}
+
+bool OfflineAudioBackend::runOver() {
+  if (!idleSince_ && idle_ && idle_()) idleSince_ = trailingRun_;
+  if (idleSince_ && trailingRun_ >= *idleSince_ + tailCycles_) return true;
+  return trailingRun_ >= trailing_;
 }
 
 }  // namespace platform

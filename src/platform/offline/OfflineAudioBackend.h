@@ -6,12 +6,14 @@
 // animation) interleave with the cycles by their due times.
 //
 // Stopping the unit pauses the cycles; starting it resumes them. After the microphone samples
-// are exhausted the device runs trailingCycles() more cycles, then stops itself and reports
-// that it has finished. The default tail, 13 blocks of end-of-speech detection plus a full 3 s
-// playback buffer plus 2 spare blocks (3.4 s at F = 1024), is long enough for the answer to the
-// last utterance to play out.
+// are exhausted the device runs at most trailingCycles() more cycles, then stops itself and
+// reports that it has finished. The default tail, 13 blocks of end-of-speech detection plus a
+// full 3 s playback buffer plus 2 spare blocks (3.4 s at F = 1024), is long enough for the
+// answer to the last utterance to play out. With an idle check it ends sooner: a few cycles
+// after the engine has nothing left to record or play.
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "DuplexAudioBackend.h"
@@ -32,6 +34,9 @@ class OfflineAudioBackend : public DuplexAudioBackend {
   UInt32 framesPerCycle() const { return frames_; }
   UInt32 trailingCycles() const { return trailing_; }
   void setTrailingCycles(UInt32 cycles);
+  // Once the input is exhausted and `idle` (asked after each cycle) holds, `tailCycles` more
+  // cycles run and the device finishes, within trailingCycles() in any case.
+  void setEndWhenIdle(std::function<bool()> idle, UInt32 tailCycles);
 
   // Called on the loop, from the cycle in which the condition arises.
   void setOnInputExhausted(std::function<void()> handler) { onInputExhausted_ = std::move(handler); }
@@ -52,6 +57,7 @@ class OfflineAudioBackend : public DuplexAudioBackend {
 
  private:
   void cycle();
+  bool runOver();
 
   std::vector<std::int16_t> microphone_;
   UInt32 frames_;
@@ -62,6 +68,9 @@ class OfflineAudioBackend : public DuplexAudioBackend {
   std::vector<std::int16_t> speaker_;
   std::size_t cursor_ = 0;
   UInt32 trailingRun_ = 0;
+  std::function<bool()> idle_;
+  UInt32 tailCycles_ = 0;
+  std::optional<UInt32> idleSince_;  // the trailing cycle in which the engine was first idle
   bool exhausted_ = false;
   bool finished_ = false;
   RunLoop::Id timer_ = 0;

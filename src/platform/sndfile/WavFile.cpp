@@ -57,6 +57,8 @@ bool truncated(SNDFILE* file) {
 
 }  // namespace
 
+bool wavTruncated(SNDFILE* file) { return truncated(file); }
+
 std::string conversionHint(const std::string& path) {
   return "convert it with: sox '" + path + "' -r 44100 -b 16 -c 1 converted.wav";
 }

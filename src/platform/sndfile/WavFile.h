@@ -22,6 +22,9 @@ WavReadResult readMonoWav16(const std::string& path);
 // sf_close. Null with `error` set when it is refused.
 SNDFILE* openMonoWav16(const std::string& path, std::int64_t& frames, std::string& error);
 
+// True when an open WAV file holds fewer samples than its header says.
+bool wavTruncated(SNDFILE* file);
+
 // Writes a 16-bit mono 44100 Hz WAV; returns an error sentence, or empty on success.
 std::string writeMonoWav16(const std::string& path, const std::vector<std::int16_t>& samples);
 
