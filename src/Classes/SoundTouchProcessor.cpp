@@ -9,6 +9,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "FilterDesignPool.h"
 #include "VoiceEngineState.h"
 
 static_assert(std::is_same_v<soundtouch::SAMPLETYPE, float>,
@@ -79,13 +80,21 @@ SoundTouchProcessor::~SoundTouchProcessor() = default;
 void SoundTouchProcessor::setSampleRate(unsigned rate) { engine_->setSampleRate(rate); }
 void SoundTouchProcessor::setChannels(unsigned channels) { engine_->setChannels(channels); }
 bool SoundTouchProcessor::setSetting(int settingId, int value) {
+  if (settingId != SETTING_AA_FILTER_LENGTH) return engine_->setSetting(settingId, value);
+  // The filter is designed anew, into the pool, so that a pitch change on the audio thread
+  // later gives pool blocks back instead of freeing heap memory there.
+  filterpool::Scope designs;
   return engine_->setSetting(settingId, value);
 }
 int SoundTouchProcessor::getSetting(int settingId) const { return engine_->getSetting(settingId); }
 
 void SoundTouchProcessor::setPitch(float pitch) {
   pitch_ = pitch;
-  engine_->setPitch(pitch);
+  {
+    // A new pitch redesigns the anti-alias filter: its arrays come from the pool.
+    filterpool::Scope designs;
+    engine_->setPitch(pitch);
+  }
   // Crossing pitch 1 reorders the library's two stages and can process held input.
   collect();
 }
@@ -157,9 +166,13 @@ void SoundTouchProcessor::flush() {
   long stillExpected = engine_->expectedOutput() - delivered_;
   if (stillExpected < 0) stillExpected = 0;
   // Push silence until the expected output is there (at most 200 pieces, as the library does),
-  // then trim the padding that came out beyond it.
-  for (int i = 0; stillExpected > static_cast<long>(numSamples()) && i < 200; ++i) engine_->putSilence();
-  collect();
+  // then trim the padding that came out beyond it. After a voice change the count can stay
+  // short and all 200 pieces go in; collected as they come out, they never pile up in the
+  // library's buffers.
+  for (int i = 0; stillExpected > static_cast<long>(numSamples()) && i < 200; ++i) {
+    engine_->putSilence();
+    collect();
+  }
   const auto keep = static_cast<unsigned long>(stillExpected);
   if (heldCount_ >= keep) {
     heldCount_ = static_cast<unsigned>(keep);

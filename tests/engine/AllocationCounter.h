@@ -1,6 +1,7 @@
 #pragma once
-// Counts heap allocations (malloc, calloc, realloc, aligned forms and every operator new, which
-// are replaced in this test program) between start() and stop(), on any thread.
+// Counts heap allocations (malloc, calloc, realloc and the aligned forms, which are replaced in
+// this test program, and every operator new that reaches them) between start() and stop(), on
+// any thread.
 #include <cstddef>
 
 namespace allocations {
