@@ -193,38 +193,56 @@ void SoundTouchProcessor::warmUp() {
   const float keptPitch = pitch_;
   const float keptTempo = tempo_;
   std::memset(held_.get(), 0, kHeldSamples * sizeof(std::int16_t));
+
+  // In the engine each library put is at most one piece P (then collected), at pitch and tempo
+  // 0.25..4. The stretcher holds less than one processing step's input between puts: at most
+  // S = 16 sequences plus a seek window, at its fastest rate (pitch 0.25, tempo 4 give 16).
+  // At its slowest (pitch 4, tempo 0.25: 1/16) one put comes out as up to K = 16 P + 2
+  // sequences. Every buffer's need is bounded by these (docs/voice-engine.md).
+  const auto samplesOf = [this](int setting) { return 44100u * static_cast<unsigned>(getSetting(setting)) / 1000u + 1; };
+  const unsigned sequence = samplesOf(SETTING_SEQUENCE_MS);
+  const unsigned seek = samplesOf(SETTING_SEEKWINDOW_MS);
+  const unsigned overlap = samplesOf(SETTING_OVERLAP_MS);
+  constexpr unsigned P = kScratchSamples;
+  const unsigned S = 16 * sequence + seek;
+  const unsigned K = 16 * P + 2 * sequence;
+  const unsigned largest = std::max(S + 4 * P, K) + P;
+  const auto quiet = std::make_unique<float[]>(largest);
+  const auto put = [&](unsigned count) { engine_->putSamples(quiet.get(), count); };
+
   // The library grows a buffer to just what it needs (in 4 KiB steps) by allocating, copying
-  // and freeing; grown a processing step at a time to hundreds of kilobytes, as a long put at
-  // a slow tempo does, that costs tens of milliseconds and thousands of page faults. A buffer
-  // grows in one step when a whole block moves into it: a put into the transposer (first at
-  // pitch below 1), and the move of the last stage's output to the other stage when the pitch
-  // crosses 1. The large buffers are grown that way first, so the corners find them ready.
-  static constexpr unsigned kPut = 5 * kScratchSamples;
-  const auto quiet = std::make_unique<float[]>(kPut);
-  // The transposer's input and output and the stretcher's input take the block (four times
-  // longer after the transposer) at once; the stretcher at tempo 16 writes little.
-  setPitch(0.25f);
+  // and freeing; grown a processing step at a time to hundreds of kilobytes, as a long put at a
+  // slow tempo does, that costs tens of milliseconds and thousands of page faults. A buffer
+  // grows in one step when a whole block moves into it: a put into the transposer (the first
+  // stage below pitch 1), and the move of the last stage's output to the other stage when the
+  // pitch crosses 1. So the large buffers are grown that way, before the corners run.
+  //
+  // 1. Below pitch 1 the transposer's input and output and the stretcher's input take a put
+  //    whole; at tempo 4 the stretcher skips through it and writes little.
+  setPitch(0.99f);
   setTempo(4.0f);
-  engine_->putSamples(quiet.get(), kPut);
+  put(largest);
   clear();
-  // Just above pitch 1 at the slowest tempo, the transposer's output gathers five puts, and
-  // all of it moves into the stretcher's output when the pitch drops below 1.
+  // 2. Just above pitch 1 at the slowest tempo the transposer's output gathers puts (about 4 P
+  //    each), and all of it moves into the stretcher's output when the pitch drops below 1.
   setPitch(1.01f);
   setTempo(0.25f);
-  for (int i = 0; i < 5; ++i) engine_->putSamples(quiet.get(), kScratchSamples);
+  for (unsigned gathered = 0; gathered < K + sequence; gathered += 4 * P) put(P);
   engine_->setPitch(0.99f);
   clear();
-  // Each buffer holds at most one put of kScratchSamples plus what waits for the next
-  // processing step (and a flush's padding), and one corner of the range maximises it. Three
-  // puts at each corner go through that state; the buffers grown above leave room to spare.
+  // 3. At each corner, from empty, one put of P plus a processing step's input and one skip
+  //    (in the stretcher's terms): every buffer passes its largest state in the engine (a
+  //    put of P on top of the most that can wait). Then a flush.
   for (const float pitch : {0.25f, 4.0f}) {
     for (const float tempo : {0.25f, 4.0f}) {
+      const double stretch = tempo / pitch;  // the stretcher's own tempo
+      const double skip = stretch * (sequence - overlap);
+      const double step = std::max(skip + overlap, double(sequence)) + seek;
+      const double intoStretcher = (step + skip) * std::min(1.0, double(pitch));
       setPitch(pitch);
       setTempo(tempo);
-      for (int i = 0; i < 3; ++i) {
-        engine_->putSamples(quiet.get(), kScratchSamples);
-        collect();
-      }
+      put(P + static_cast<unsigned>(intoStretcher) + 1);
+      collect();
       flush();
       clear();
     }
