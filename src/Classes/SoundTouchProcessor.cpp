@@ -130,7 +130,10 @@ unsigned SoundTouchProcessor::takeHeld(std::int16_t* destination, unsigned maxCo
 
 void SoundTouchProcessor::putSamples(const std::int16_t* samples, unsigned count) {
   // An empty put is not a no-op: after a pitch or tempo change it processes held input.
-  if (count == 0) engine_->putSamples(in_.get(), 0);
+  if (count == 0) {
+    engine_->putSamples(in_.get(), 0);
+    collect();
+  }
   while (count > 0) {
     const unsigned piece = std::min(count, kScratchSamples);
     for (unsigned i = 0; i < piece; ++i) in_[i] = static_cast<float>(samples[i]) * (1.0f / 32768.0f);
@@ -139,7 +142,6 @@ void SoundTouchProcessor::putSamples(const std::int16_t* samples, unsigned count
     samples += piece;
     count -= piece;
   }
-  collect();
 }
 
 unsigned SoundTouchProcessor::receiveSamples(std::int16_t* destination, unsigned maxCount) {
