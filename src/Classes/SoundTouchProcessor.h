@@ -3,7 +3,8 @@
 // Samples cross the boundary through scratch buffers allocated once, and what the library has
 // processed is moved at once into a store of our own, sized once for the longest backlog a
 // recording can build up; the library's buffers then only ever hold one put's worth, which the
-// set-up's short warm-up reaches. After set-up no call made by the audio callbacks allocates.
+// set-up's short warm-up reaches. A new pitch's filter design is served by FilterDesignPool.
+// After set-up no call made by the audio callbacks allocates, whatever the voice.
 #include <cstdint>
 #include <memory>
 
