@@ -230,7 +230,10 @@ void SoundTouchProcessor::warmUp() {
   setPitch(1.01f);
   setTempo(0.25f);
   for (unsigned gathered = 0; gathered < K + sequence; gathered += 4 * P) put(P);
-  engine_->setPitch(0.99f);
+  {
+    filterpool::Scope designs;
+    engine_->setPitch(0.99f);  // not ours: that would collect the gathered output first
+  }
   clear();
   // 3. At each corner, from empty, one put of P plus a processing step's input and one skip
   //    (in the stretcher's terms): every buffer passes its largest state in the engine (a
