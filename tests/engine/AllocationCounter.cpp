@@ -47,7 +47,10 @@ void* realloc(void* p, std::size_t size) {
   note();
   return __libc_realloc(p, size);
 }
-void free(void* p) { __libc_free(p); }
+void free(void* p) {
+  if (p != nullptr) note();  // giving memory back to the heap can take its lock too
+  __libc_free(p);
+}
 void* aligned_alloc(std::size_t alignment, std::size_t size) {
   note();
   return __libc_memalign(alignment, size);

@@ -1,5 +1,5 @@
 // After set-up, whole listen → record → flush → playback cycles, greetings and voice changes make
-// no heap allocation inside the audio callbacks or the back ends' cycle wrappers.
+// no heap allocation or free inside the audio callbacks or the back ends' cycle wrappers.
 #include <gtest/gtest.h>
 
 #include <vector>
