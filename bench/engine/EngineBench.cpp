@@ -158,6 +158,53 @@ void BM_CallbackPairTail(benchmark::State& state) {
 }
 BENCHMARK(BM_CallbackPairTail)->Iterations(20)->Unit(benchmark::kMillisecond);
 
+// The processor's set-up on a fresh processor: the engine's settings, then the warm-up that
+// readies every buffer for the whole pitch and tempo range. Once per process, before audio.
+void BM_ProcessorWarmUp(benchmark::State& state) {
+  for (auto _ : state) {
+    SoundTouchProcessor processor;
+    processor.setSampleRate(44100);
+    processor.setChannels(1);
+    processor.setSetting(SETTING_USE_QUICKSEEK, 1);
+    processor.setSetting(SETTING_USE_AA_FILTER, 0);
+    processor.setSetting(SETTING_AA_FILTER_LENGTH, 64);
+    processor.setSetting(SETTING_SEQUENCE_MS, 45);
+    processor.setSetting(SETTING_SEEKWINDOW_MS, 26);
+    processor.setSetting(SETTING_OVERLAP_MS, 5);
+    processor.setPitch(2.0f);
+    processor.setTempo(1.0f);
+    processor.warmUp();
+  }
+}
+BENCHMARK(BM_ProcessorWarmUp)->Unit(benchmark::kMillisecond);
+
+// The input cycle that applies a new voice (pitch and tempo) while recording, against one that
+// keeps it: the library's filter redesign, served from the reserved pool.
+void BM_CycleWithVoiceChange(benchmark::State& state) {
+  auto device = setUpEngine();
+  monitoringThreshold = 0;
+  recordingThreshold = 0;
+  const bool change = state.range(0) != 0;
+  const auto& blocks = speechBlocks();
+  std::vector<std::int16_t> out(kBlock);
+  std::size_t next = 0;
+  bool flip = false;
+  for (auto _ : state) {
+    if (change) {
+      flip = !flip;
+      quibblePitch = flip ? 1.6f : 2.0f;
+      quibbleTimeStretch = flip ? 1.3f : 1.0f;
+    }
+    device->runCycle(blocks[next].data(), out.data(), kBlock, 0.0);
+    if (playbackEnd > 120000) playbackEnd = 0;
+    next = (next + 1) % blocks.size();
+  }
+  quibblePitch = 2.0f;
+  quibbleTimeStretch = 1.0f;
+  platform::setAudioBackend(nullptr);
+}
+BENCHMARK(BM_CycleWithVoiceChange)->Arg(0)->Arg(1);
+
 }  // namespace
 
 BENCHMARK_MAIN();

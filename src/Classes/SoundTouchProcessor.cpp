@@ -9,6 +9,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "FilterDesignPool.h"
 #include "VoiceEngineState.h"
 
 static_assert(std::is_same_v<soundtouch::SAMPLETYPE, float>,
@@ -16,43 +17,26 @@ static_assert(std::is_same_v<soundtouch::SAMPLETYPE, float>,
 
 // The library's processor, with its own count of expected output so that flush() can pad
 // without the per-call allocation of the library's version. The bookkeeping mirrors the
-// library's: expected += put / (tempo * rate); delivered += received.
+// library's: expected += put / (tempo * rate).
 class SoundTouchProcessor::Engine : public soundtouch::SoundTouch {
  public:
   void putSamples(const soundtouch::SAMPLETYPE* samples, uint count) override {
     soundtouch::SoundTouch::putSamples(samples, count);
     expectedOut_ += static_cast<double>(count) / (tempo * rate);
   }
-  uint receiveSamples(soundtouch::SAMPLETYPE* destination, uint maxSamples) override {
-    const uint got = soundtouch::SoundTouch::receiveSamples(destination, maxSamples);
-    delivered_ += got;
-    return got;
-  }
-  uint receiveSamples(uint maxSamples) override {
-    const uint got = soundtouch::SoundTouch::receiveSamples(maxSamples);
-    delivered_ += got;
-    return got;
-  }
   void clear() override {
     soundtouch::SoundTouch::clear();
     expectedOut_ = 0.0;
-    delivered_ = 0;
   }
-  void flushWithoutAllocating() {
+  long expectedOutput() const { return static_cast<long>(expectedOut_ + 0.5); }
+  // Padding is not counted as expected output, as in the library's flush.
+  void putSilence() {
     static constexpr soundtouch::SAMPLETYPE kSilence[128] = {};
-    long stillExpected = static_cast<long>(expectedOut_ + 0.5) - delivered_;
-    if (stillExpected < 0) stillExpected = 0;
-    // Push silence until the expected output is there (at most 200 pieces, as the library does),
-    // then trim the padding that came out beyond it.
-    for (int i = 0; stillExpected > static_cast<long>(numSamples()) && i < 200; ++i) {
-      soundtouch::SoundTouch::putSamples(kSilence, 128);
-    }
-    adjustAmountOfSamples(static_cast<uint>(stillExpected));
+    soundtouch::SoundTouch::putSamples(kSilence, 128);
   }
 
  private:
   double expectedOut_ = 0.0;
-  long delivered_ = 0;
 };
 
 SoundTouchProcessor soundTouch;
@@ -88,20 +72,31 @@ void floatsToSamples(const float* in, std::int16_t* out, unsigned count) {
 SoundTouchProcessor::SoundTouchProcessor()
     : engine_(std::make_unique<Engine>()),
       in_(std::make_unique<float[]>(kScratchSamples)),
-      out_(std::make_unique<float[]>(kScratchSamples)) {}
+      out_(std::make_unique<float[]>(kScratchSamples)),
+      held_(new std::int16_t[kHeldSamples]) {}
 
 SoundTouchProcessor::~SoundTouchProcessor() = default;
 
 void SoundTouchProcessor::setSampleRate(unsigned rate) { engine_->setSampleRate(rate); }
 void SoundTouchProcessor::setChannels(unsigned channels) { engine_->setChannels(channels); }
 bool SoundTouchProcessor::setSetting(int settingId, int value) {
+  if (settingId != SETTING_AA_FILTER_LENGTH) return engine_->setSetting(settingId, value);
+  // The filter is designed anew, into the pool, so that a pitch change on the audio thread
+  // later gives pool blocks back instead of freeing heap memory there.
+  filterpool::Scope designs;
   return engine_->setSetting(settingId, value);
 }
 int SoundTouchProcessor::getSetting(int settingId) const { return engine_->getSetting(settingId); }
 
 void SoundTouchProcessor::setPitch(float pitch) {
   pitch_ = pitch;
-  engine_->setPitch(pitch);
+  {
+    // A new pitch redesigns the anti-alias filter: its arrays come from the pool.
+    filterpool::Scope designs;
+    engine_->setPitch(pitch);
+  }
+  // Crossing pitch 1 reorders the library's two stages and can process held input.
+  collect();
 }
 
 void SoundTouchProcessor::setTempo(float tempo) {
@@ -109,20 +104,49 @@ void SoundTouchProcessor::setTempo(float tempo) {
   engine_->setTempo(tempo);
 }
 
+// Moves what the library has processed into the store, as far as it has room.
+void SoundTouchProcessor::collect() {
+  while (heldCount_ < kHeldSamples) {
+    const unsigned end = (heldStart_ + heldCount_) % kHeldSamples;
+    const unsigned want = std::min({kHeldSamples - heldCount_, kHeldSamples - end, kScratchSamples});
+    const unsigned got = engine_->receiveSamples(out_.get(), want);
+    floatsToSamples(out_.get(), held_.get() + end, got);
+    heldCount_ += got;
+    if (got < want) break;
+  }
+}
+
+unsigned SoundTouchProcessor::takeHeld(std::int16_t* destination, unsigned maxCount) {
+  unsigned total = 0;
+  while (total < maxCount && heldCount_ > 0) {
+    const unsigned piece = std::min({maxCount - total, heldCount_, kHeldSamples - heldStart_});
+    std::memcpy(destination + total, held_.get() + heldStart_, piece * sizeof(std::int16_t));
+    heldStart_ = (heldStart_ + piece) % kHeldSamples;
+    heldCount_ -= piece;
+    total += piece;
+  }
+  return total;
+}
+
 void SoundTouchProcessor::putSamples(const std::int16_t* samples, unsigned count) {
   // An empty put is not a no-op: after a pitch or tempo change it processes held input.
-  if (count == 0) engine_->putSamples(in_.get(), 0);
+  if (count == 0) {
+    engine_->putSamples(in_.get(), 0);
+    collect();
+  }
   while (count > 0) {
     const unsigned piece = std::min(count, kScratchSamples);
     for (unsigned i = 0; i < piece; ++i) in_[i] = static_cast<float>(samples[i]) * (1.0f / 32768.0f);
     engine_->putSamples(in_.get(), piece);
+    collect();
     samples += piece;
     count -= piece;
   }
 }
 
 unsigned SoundTouchProcessor::receiveSamples(std::int16_t* destination, unsigned maxCount) {
-  unsigned total = 0;
+  unsigned total = takeHeld(destination, maxCount);
+  // Only what did not fit into the store is still in the library.
   while (total < maxCount) {
     const unsigned want = std::min(maxCount - total, kScratchSamples);
     const unsigned got = engine_->receiveSamples(out_.get(), want);
@@ -130,6 +154,7 @@ unsigned SoundTouchProcessor::receiveSamples(std::int16_t* destination, unsigned
     total += got;
     if (got < want) break;
   }
+  delivered_ += total;
   return total;
 }
 
@@ -137,50 +162,96 @@ unsigned SoundTouchProcessor::numUnprocessedSamples() const {
   return engine_->numUnprocessedSamples();
 }
 
-unsigned SoundTouchProcessor::numSamples() const { return engine_->numSamples(); }
+unsigned SoundTouchProcessor::numSamples() const { return heldCount_ + engine_->numSamples(); }
 
-void SoundTouchProcessor::flush() { engine_->flushWithoutAllocating(); }
+void SoundTouchProcessor::flush() {
+  long stillExpected = engine_->expectedOutput() - delivered_;
+  if (stillExpected < 0) stillExpected = 0;
+  // Push silence until the expected output is there (at most 200 pieces, as the library does),
+  // then trim the padding that came out beyond it. After a voice change the count can stay
+  // short and all 200 pieces go in; collected as they come out, they never pile up in the
+  // library's buffers.
+  for (int i = 0; stillExpected > static_cast<long>(numSamples()) && i < 200; ++i) {
+    engine_->putSilence();
+    collect();
+  }
+  const auto keep = static_cast<unsigned long>(stillExpected);
+  if (heldCount_ >= keep) {
+    heldCount_ = static_cast<unsigned>(keep);
+    engine_->adjustAmountOfSamples(0);
+  } else {
+    engine_->adjustAmountOfSamples(static_cast<uint>(keep - heldCount_));
+  }
+}
 
-void SoundTouchProcessor::clear() { engine_->clear(); }
+void SoundTouchProcessor::clear() {
+  engine_->clear();
+  heldStart_ = 0;
+  heldCount_ = 0;
+  delivered_ = 0;
+}
 
 void SoundTouchProcessor::warmUp() {
   const float keptPitch = pitch_;
   const float keptTempo = tempo_;
-  static constexpr unsigned kBlock = 1024;
-  std::int16_t block[kBlock];
-  std::int16_t sink[kBlock];
-  std::uint32_t noise = 12345;
-  // Feeds `blocks` blocks of quiet noise at this pitch and tempo, taking out at most one block
-  // per block as the engine does, then flushes, drains and clears.
-  auto exercise = [&](float pitch, float tempo, unsigned blocks) {
-    setPitch(pitch);
-    setTempo(tempo);
-    for (unsigned b = 0; b < blocks; ++b) {
-      for (auto& s : block) {
-        noise = noise * 1664525u + 1013904223u;
-        s = static_cast<std::int16_t>(static_cast<std::int32_t>(noise) >> 20);
-      }
-      putSamples(block, kBlock);
-      receiveSamples(sink, kBlock);
-    }
-    flush();
-    while (receiveSamples(sink, kBlock) > 0) {
-    }
-    clear();
-  };
-  // Pitch and tempo reach 0.25..4 through the tuning overlay: the corners give the longest
-  // stretcher windows and the largest pieces between the two stages.
-  for (float pitch : {0.25f, 4.0f}) {
-    for (float tempo : {0.25f, 4.0f}) exercise(pitch, tempo, 48);
+  std::memset(held_.get(), 0, kHeldSamples * sizeof(std::int16_t));
+
+  // In the engine each library put is at most one piece P (then collected), at pitch and tempo
+  // 0.25..4. The stretcher holds less than one processing step's input between puts: at most
+  // S = 16 sequences plus a seek window, at its fastest rate (pitch 0.25, tempo 4 give 16).
+  // At its slowest (pitch 4, tempo 0.25: 1/16) one put comes out as up to K = 16 P + 2
+  // sequences. Every buffer's need is bounded by these (docs/voice-engine.md).
+  const auto samplesOf = [this](int setting) { return 44100u * static_cast<unsigned>(getSetting(setting)) / 1000u + 1; };
+  const unsigned sequence = samplesOf(SETTING_SEQUENCE_MS);
+  const unsigned seek = samplesOf(SETTING_SEEKWINDOW_MS);
+  const unsigned overlap = samplesOf(SETTING_OVERLAP_MS);
+  constexpr unsigned P = kScratchSamples;
+  const unsigned S = 16 * sequence + seek;
+  const unsigned K = 16 * P + 2 * sequence;
+  const unsigned largest = std::max(S + 4 * P, K) + P;
+  const auto quiet = std::make_unique<float[]>(largest);
+  const auto put = [&](unsigned count) { engine_->putSamples(quiet.get(), count); };
+
+  // The library grows a buffer to just what it needs (in 4 KiB steps) by allocating, copying
+  // and freeing; grown a processing step at a time to hundreds of kilobytes, as a long put at a
+  // slow tempo does, that costs tens of milliseconds and thousands of page faults. A buffer
+  // grows in one step when a whole block moves into it: a put into the transposer (the first
+  // stage below pitch 1), and the move of the last stage's output to the other stage when the
+  // pitch crosses 1. So the large buffers are grown that way, before the corners run.
+  //
+  // 1. Below pitch 1 the transposer's input and output and the stretcher's input take a put
+  //    whole; at tempo 4 the stretcher skips through it and writes little.
+  setPitch(0.99f);
+  setTempo(4.0f);
+  put(largest);
+  clear();
+  // 2. Just above pitch 1 at the slowest tempo the transposer's output gathers puts (about 4 P
+  //    each), and all of it moves into the stretcher's output when the pitch drops below 1.
+  setPitch(1.01f);
+  setTempo(0.25f);
+  for (unsigned gathered = 0; gathered < K + sequence; gathered += 4 * P) put(P);
+  {
+    filterpool::Scope designs;
+    engine_->setPitch(0.99f);  // not ours: that would collect the gathered output first
   }
-  // The slowest tempo builds the largest backlog of output while a recording fills the playback
-  // buffer (four samples out per sample in, one block taken per cycle). Which stage holds that
-  // backlog depends on whether the pitch is above or below 1, so grow both, a little beyond
-  // one whole recording.
-  const unsigned recordingBlocks = kBigPlaybackBufferSamples / kBlock + 16;
-  exercise(0.99f, 0.25f, recordingBlocks);
-  exercise(1.01f, 0.25f, recordingBlocks);
-  exercise(2.0f, 1.0f, 48);
+  clear();
+  // 3. At each corner, from empty, one put of P plus a processing step's input and one skip
+  //    (in the stretcher's terms): every buffer passes its largest state in the engine (a
+  //    put of P on top of the most that can wait). Then a flush.
+  for (const float pitch : {0.25f, 4.0f}) {
+    for (const float tempo : {0.25f, 4.0f}) {
+      const double stretch = tempo / pitch;  // the stretcher's own tempo
+      const double skip = stretch * (sequence - overlap);
+      const double step = std::max(skip + overlap, double(sequence)) + seek;
+      const double intoStretcher = (step + skip) * std::min(1.0, double(pitch));
+      setPitch(pitch);
+      setTempo(tempo);
+      put(P + static_cast<unsigned>(intoStretcher) + 1);
+      collect();
+      flush();
+      clear();
+    }
+  }
   setPitch(keptPitch);
   setTempo(keptTempo);
   clear();

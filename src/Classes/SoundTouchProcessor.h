@@ -1,7 +1,10 @@
 #pragma once
 // The engine's pitch and tempo processor: a 16-bit facade over the library's float processor.
-// Samples cross the boundary through scratch buffers allocated once, so that after set-up (which
-// also warms the library's own buffers up) no call made by the audio callbacks allocates.
+// Samples cross the boundary through scratch buffers allocated once, and what the library has
+// processed is moved at once into a store of our own, sized once for the longest backlog a
+// recording can build up; the library's buffers then only ever hold one put's worth, which the
+// set-up's short warm-up reaches. A new pitch's filter design is served by FilterDesignPool.
+// After set-up no call made by the audio callbacks allocates, whatever the voice.
 #include <cstdint>
 #include <memory>
 
@@ -13,6 +16,10 @@ class SoundTouchProcessor {
  public:
   // Largest block converted in one pass; longer requests are handled in pieces.
   static constexpr unsigned kScratchSamples = 4096;
+  // Processed samples the store holds. At the slowest tempo (0.25) a recording that fills the
+  // playback buffer leaves three times the buffer unread, plus the flush's share; anything
+  // beyond the store stays in the library, in order, at the price of growing its buffers.
+  static constexpr unsigned kHeldSamples = 4 * 132300 + 16 * kScratchSamples;
 
   SoundTouchProcessor();
   ~SoundTouchProcessor();
@@ -37,16 +44,24 @@ class SoundTouchProcessor {
   void flush();
   void clear();
 
-  // Runs the processor through the largest workloads the engine can give it (long recordings
-  // at extreme pitch and tempo, flushes), so every internal buffer reaches its final size now.
-  // Leaves the processor cleared, with the pitch and tempo it had before.
+  // Gives every buffer of the library, at the corners of the pitch and tempo range (0.25..4),
+  // more room than one put and what stays between two puts can take, and maps the store's
+  // pages. Leaves the processor cleared, with the pitch and tempo it had before.
   void warmUp();
 
  private:
+  void collect();
+  unsigned takeHeld(std::int16_t* destination, unsigned maxCount);
+
   class Engine;
   std::unique_ptr<Engine> engine_;
   std::unique_ptr<float[]> in_;
   std::unique_ptr<float[]> out_;
+  // A ring of processed samples that precede anything still in the library.
+  std::unique_ptr<std::int16_t[]> held_;
+  unsigned heldStart_ = 0;
+  unsigned heldCount_ = 0;
+  long delivered_ = 0;  // samples handed to the caller since the last clear()
   float pitch_ = 1.0f;
   float tempo_ = 1.0f;
 };

@@ -1,11 +1,11 @@
-// Replaces the C allocator by thin counting wrappers over glibc's own entry points, and every
-// operator new/delete by calls to them, so no allocation path escapes the count.
+// Replaces the C allocator by thin counting wrappers over glibc's own entry points. The program's
+// operator new (the engine's, see FilterDesignPool) ends in malloc unless it serves a block of
+// the filter design pool, so no heap allocation escapes the count.
 #include "AllocationCounter.h"
 
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
-#include <new>
 
 extern "C" {
 void* __libc_malloc(std::size_t size);
@@ -47,7 +47,10 @@ void* realloc(void* p, std::size_t size) {
   note();
   return __libc_realloc(p, size);
 }
-void free(void* p) { __libc_free(p); }
+void free(void* p) {
+  if (p != nullptr) note();  // giving memory back to the heap can take its lock too
+  __libc_free(p);
+}
 void* aligned_alloc(std::size_t alignment, std::size_t size) {
   note();
   return __libc_memalign(alignment, size);
@@ -64,26 +67,3 @@ int posix_memalign(void** out, std::size_t alignment, std::size_t size) {
   return 0;
 }
 }
-
-void* operator new(std::size_t size) {
-  void* p = malloc(size == 0 ? 1 : size);
-  if (p == nullptr) throw std::bad_alloc();
-  return p;
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return malloc(size == 0 ? 1 : size); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return malloc(size == 0 ? 1 : size); }
-void* operator new(std::size_t size, std::align_val_t alignment) {
-  void* p = aligned_alloc(static_cast<std::size_t>(alignment), size == 0 ? 1 : size);
-  if (p == nullptr) throw std::bad_alloc();
-  return p;
-}
-void* operator new[](std::size_t size, std::align_val_t alignment) { return operator new(size, alignment); }
-void operator delete(void* p) noexcept { free(p); }
-void operator delete[](void* p) noexcept { free(p); }
-void operator delete(void* p, std::size_t) noexcept { free(p); }
-void operator delete[](void* p, std::size_t) noexcept { free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { free(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { free(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { free(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { free(p); }

@@ -1,9 +1,10 @@
 #pragma once
-// Counts heap allocations (malloc, calloc, realloc, aligned forms and every operator new, which
-// are replaced in this test program) between start() and stop(), on any thread.
+// Counts heap allocations and frees (malloc, calloc, realloc, the aligned forms and free, which
+// are replaced in this test program, and every operator new and delete that reaches them)
+// between start() and stop(), on any thread.
 #include <cstddef>
 
 namespace allocations {
 void start();
-std::size_t stop();  // allocations since start()
+std::size_t stop();  // allocations and frees since start()
 }  // namespace allocations

@@ -1,5 +1,5 @@
-// After set-up, whole listen → record → flush → playback cycles and greetings make no heap
-// allocation inside the audio callbacks or the back ends' cycle wrappers.
+// After set-up, whole listen → record → flush → playback cycles, greetings and voice changes make
+// no heap allocation or free inside the audio callbacks or the back ends' cycle wrappers.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -11,6 +11,7 @@
 #include "WavFile.h"
 #include "platform/resources.h"
 #include "EngineHarness.h"
+#include "FilterDesignPool.h"
 #include "ToneAnalysis.h"
 #include "VoiceEngineState.h"
 
@@ -54,57 +55,66 @@ TEST(CallbackAllocations, NoneOverCompleteRecordAndPlaybackCycles) {
 }
 
 // The slowest tempo piles up four samples of output per sample of input while the buffer takes
-// one block per cycle: the processor's largest backlog, in either of its two stage orders.
+// one block per cycle: the processor's largest backlog, in either of its two stage orders, at
+// the overlay's extremes and the longest cycle.
 TEST(CallbackAllocations, NoneForRecordingsThatFillTheBufferAtTheSlowestTempo) {
-  for (const float pitch : {0.5f, 3.0f}) {
-    EngineHarness engine;
-    quibblePitch = pitch;
-    quibbleTimeStretch = 0.25f;
-    const auto voice = tone::sawtooth(150.0, 3.5, 7000);
-    std::vector<std::int16_t> out(1024);
-    engine.backend().runCycle(voice.data(), out.data(), 1024, 0.0);  // applies the new voice
-    allocations::start();
-    std::size_t at = 1024;
-    for (; at + 1024 <= voice.size() && programMode != kModePlaying; at += 1024) {
-      engine.backend().runCycle(voice.data() + at, out.data(), 1024, 0.0);
+  for (const UInt32 frames : {1024u, 3072u}) {
+    for (const float pitch : {0.25f, 0.5f, 3.0f, 4.0f}) {
+      EngineHarness engine(frames);
+      quibblePitch = pitch;
+      quibbleTimeStretch = 0.25f;
+      const auto voice = tone::sawtooth(150.0, 3.5, 7000);
+      std::vector<std::int16_t> out(frames);
+      allocations::start();
+      for (std::size_t at = 0; at + frames <= voice.size() && programMode != kModePlaying; at += frames) {
+        engine.backend().runCycle(voice.data() + at, out.data(), frames, 0.0);
+      }
+      EXPECT_EQ(allocations::stop(), 0u) << "pitch " << pitch << ", " << frames << " frames";
+      EXPECT_EQ(programMode, kModePlaying);
+      EXPECT_EQ(playbackEnd, kPlaybackFillLimit);
     }
-    EXPECT_EQ(allocations::stop(), 0u) << "pitch " << pitch;
-    EXPECT_EQ(programMode, kModePlaying);
-    EXPECT_EQ(playbackEnd, kPlaybackFillLimit);
   }
 }
 
-// A new pitch makes the library redesign its anti-alias filter (a few small allocations inside
-// it, even with the filter off) at the first cycle that applies it; every other cycle, tempo
-// changes included, allocates nothing.
-TEST(CallbackAllocations, OnlyTheCycleThatAppliesANewPitchAllocates) {
-  EngineHarness engine;
+// A new pitch makes the library redesign its anti-alias filter (even with the filter off); the
+// cycle that applies it takes the arrays from the filter design pool. Every voice the app can
+// set (the four characters, the tuning overlay's extremes), reached by a change of the pitch, of
+// the tempo or of both, in every mode of the engine and at the shortest and longest cycles.
+TEST(CallbackAllocations, NoneInTheCyclesThatApplyAVoiceChange) {
+  const float voices[][2] = {{2.0f, 1.0f},  {1.6f, 1.3f}, {2.5f, 1.0f},  {2.0f, 2.0f},
+                             {0.25f, 0.25f}, {4.0f, 4.0f}, {0.25f, 4.0f}, {4.0f, 0.25f}};
+  enum Change { kPitch, kTempo, kBoth };
   const auto signal = speechLike();
-  std::vector<std::int16_t> out(1024);
-  const float voices[][2] = {{2.0f, 1.0f}, {2.0f, 1.3f}, {1.6f, 1.3f}, {0.25f, 0.25f},
-                             {4.0f, 4.0f}, {4.0f, 2.5f}, {0.7f, 2.5f}};
-  std::size_t cycle = 0;
-  std::size_t pitchChanges = 0;
-  std::size_t allocatingCycles = 0;
-  float lastPitch = quibblePitch;
-  for (std::size_t at = 0; at + 1024 <= signal.size(); at += 1024, ++cycle) {
-    const auto& voice = voices[(cycle / 17) % 7];
-    quibblePitch = voice[0];
-    quibbleTimeStretch = voice[1];
-    const bool newPitch = voice[0] != lastPitch;
-    lastPitch = voice[0];
-    allocations::start();
-    engine.backend().runCycle(signal.data() + at, out.data(), 1024, 0.0);
-    const std::size_t counted = allocations::stop();
-    if (newPitch) {
-      ++pitchChanges;
-      allocatingCycles += counted > 0;
-    } else {
-      EXPECT_EQ(counted, 0u) << "cycle " << cycle << " pitch " << voice[0] << " tempo " << voice[1];
+  for (const UInt32 frames : {256u, 1024u, 3072u}) {
+    EngineHarness engine(frames);
+    const std::size_t poolBefore = filterpool::blocksInUse();
+    const std::size_t fallbacksBefore = filterpool::heapFallbacks();
+    std::vector<std::int16_t> out(frames);
+    std::size_t changes = 0;
+    std::size_t cycle = 0;
+    bool modes[6] = {};
+    for (std::size_t at = 0; at + frames <= signal.size(); at += frames, ++cycle) {
+      if (cycle % 3 == 0) {
+        const auto& voice = voices[changes % std::size(voices)];
+        const auto change = static_cast<Change>(changes / std::size(voices) % 3);
+        if (change != kTempo) quibblePitch = voice[0];
+        if (change != kPitch) quibbleTimeStretch = voice[1];
+        ++changes;
+        modes[programMode] = true;
+      }
+      allocations::start();
+      engine.backend().runCycle(signal.data() + at, out.data(), frames, 0.0);
+      const std::size_t counted = allocations::stop();
+      EXPECT_EQ(counted, 0u) << frames << " frames, cycle " << cycle << ", pitch " << quibblePitch
+                             << ", tempo " << quibbleTimeStretch;
     }
+    EXPECT_GE(changes, 3 * std::size(voices)) << "every voice by every kind of change";
+    EXPECT_TRUE(modes[kModeListening] && modes[kModeRecording] && modes[kModePlaying]);
+    EXPECT_EQ(filterpool::heapFallbacks(), fallbacksBefore);
+    EXPECT_EQ(filterpool::blocksInUse(), poolBefore) << "redesigns give their blocks back";
+    quibblePitch = 2.0f;
+    quibbleTimeStretch = 1.0f;
   }
-  EXPECT_GT(pitchChanges, 10u);
-  EXPECT_GT(allocatingCycles, 0u) << "if the library stops allocating here, tighten this test";
 }
 
 namespace {
