@@ -32,6 +32,17 @@ validate)
   lintian --fail-on error,warning "$(deb)" >/dev/null 2>&1 || fail "lintian reports errors or warnings (above)"
   desktop-file-validate "$dir"/root/usr/share/applications/*.desktop || fail "desktop-file-validate"
   appstreamcli validate --no-net "$dir"/root/usr/share/metainfo/*.metainfo.xml || fail "appstreamcli validate"
+  # The menu shows the entry with the icon: the names the entry and the metadata use exist.
+  entry=$(find "$dir/root/usr/share/applications" -name '*.desktop' -print -quit)
+  id=$(basename "$entry" .desktop)
+  grep -qx "Icon=$id" "$entry" || fail "$entry: Icon is not $id"
+  ! grep -q '^Terminal=true' "$entry" || fail "$entry runs in a terminal"
+  for size in 48x48 64x64 128x128 256x256 512x512; do
+    [ -s "$dir/root/usr/share/icons/hicolor/$size/apps/$id.png" ] || fail "no $size icon $id.png"
+  done
+  [ -s "$dir/root/usr/share/icons/hicolor/scalable/apps/$id.svg" ] || fail "no scalable icon $id.svg"
+  grep -q "<launchable type=\"desktop-id\">$id.desktop</launchable>" \
+    "$dir/root/usr/share/metainfo/$id.metainfo.xml" || fail "the metadata does not launch $id.desktop"
   fields=$(dpkg-deb -f "$(deb)" Depends Recommends Maintainer Description)
   grep -q '^Recommends:.*\bffmpeg\b' <<<"$fields" || fail "ffmpeg is not recommended: $fields"
   if grep '^Depends:' <<<"$fields" | grep -Eq -- '-dev\b|\bffmpeg\b'; then
