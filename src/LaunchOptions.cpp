@@ -2,30 +2,38 @@
 
 #include <CLI/CLI.hpp>
 
+#include <memory>
 #include <sstream>
 #include <string_view>
 
 #include "EAGLView.h"
+#include "HelpFormatter.h"
 #include "platform/resources.h"
 
 LaunchParse parseLaunchOptions(int argc, const char* const* argv, const char* doNotTrack) {
   LaunchParse result;
   LaunchOptions& o = result.options;
   CLI::App app{"Quibblers: four guinea pigs repeat what you say in their own voices.", "quibblers"};
+  app.formatter(std::make_shared<HelpFormatter>());
   app.set_version_flag("--version", "quibblers " + NSBundle::mainBundle().infoValue("CFBundleVersion").value_or("?"));
 
   auto* mic = app.add_option("--mic", o.mic, "Answer this recording instead of the microphone: WAV, FLAC, Ogg, MP3, or (with ffmpeg installed) M4A and other formats; converted to mono 44100 Hz on the way in")
                   ->check(CLI::ExistingFile);
   app.add_option("--speaker", o.speaker, "With --mic: write what the loudspeaker plays to this WAV file")
+      ->type_name("FILE")
       ->needs(mic);
   app.add_option("--frames-per-cycle", o.framesPerCycle, "With --mic: samples per audio cycle")
+      ->type_name("N")
       ->check(CLI::Range(1, 3072))
       ->needs(mic);
-  app.add_option("--video", o.video, "With --mic: render the character and the sound (person and character) to this MP4 file")
+  app.add_option("--video", o.video, "With --mic: render the character and the sound (person and character) to this MP4 file (needs ffmpeg)")
+      ->type_name("FILE")
       ->needs(mic);
   app.add_option("--frames", o.framesDir, "With --mic: write one PNG per animation tick into this folder")
+      ->type_name("DIR")
       ->needs(mic);
   app.add_option("--frame-log", o.frameLog, "With --mic: write one CSV line per animation tick (mode, mouth frame, character)")
+      ->type_name("FILE")
       ->needs(mic);
   app.add_flag("--greeting", o.greeting, "Arm the greeting clip at launch");
   app.add_flag("--tuning", o.tuning, "Show the tuning overlay");
@@ -35,13 +43,16 @@ LaunchParse parseLaunchOptions(int argc, const char* const* argv, const char* do
   app.add_option("--character", o.character, "Start on this character and its voice (" + voices + ")")
       ->type_name("N")
       ->check(CLI::Range(0, 3));
-  app.add_option("--collection-server", o.collectionServer, "Analytics collection server, HOST[:PORT]");
+  app.add_option("--collection-server", o.collectionServer, "Analytics collection server")
+      ->type_name("HOST[:PORT]");
   app.add_flag("--no-analytics", o.noAnalytics,
                "No usage analytics for this run: nothing stored, nothing sent (also when DO_NOT_TRACK is set to anything but 0); reports kept from earlier runs wait for a run with analytics");
   auto* list = app.add_flag("--list-devices", o.listDevices, "List the sound devices and exit");
   app.add_option("--input-device", o.inputDevice, "Live audio: microphone device (name or number)")
+      ->type_name("DEVICE")
       ->excludes(mic)->excludes(list);
   app.add_option("--output-device", o.outputDevice, "Live audio: loudspeaker device (name or number)")
+      ->type_name("DEVICE")
       ->excludes(mic)->excludes(list);
   app.add_flag("--no-window", o.noWindow, "Live audio in the terminal, without a window")->excludes(mic);
   list->excludes(mic);

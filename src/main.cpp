@@ -12,6 +12,7 @@
 #include "RtAudioBackend.h"
 #include "TerminationSignals.h"
 #include "WindowApp.h"
+#include "platform/resources.h"
 #include "platform/window.h"
 
 namespace {
@@ -36,6 +37,11 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (options.listDevices) return listDevices();
+  // Without its pictures the app would answer with an empty stage and call it a success.
+  if (const std::string missing = NSBundle::mainBundle().missingReason(); !missing.empty()) {
+    std::fprintf(stderr, "quibblers: %s\n", missing.c_str());
+    return 1;
+  }
   if (options.mic) return runHeadlessAnswer(options);
   if (options.noWindow) return runLive(options);
 

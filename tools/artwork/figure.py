@@ -245,6 +245,12 @@ class Figure:
 
     # ------------------------------------------------------------------ document
     def svg(self):
+        return self.document(f'viewBox="0 0 {W} {H}" width="{W}" height="{H}" '
+                             'preserveAspectRatio="none"')
+
+    def document(self, frame_attrs, backdrop="", clip_id=None):
+        """The figure inside an <svg> with `frame_attrs`; `backdrop` goes underneath and, with
+        `clip_id`, the figure is clipped by that clip path (a clipPath added to `self.defs`)."""
         self._defs_common()
         self.ground_shadow()
         self.body()
@@ -259,9 +265,11 @@ class Figure:
         self.whiskers()
         self.out.extend(self.c.extras(self.b))
         self.feet()
-        return (f'<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 {W} {H}" width="{W}" '
-                f'height="{H}" preserveAspectRatio="none">\n<defs>\n' + "\n".join(self.defs) +
-                "\n</defs>\n" + "\n".join(self.out) + "\n</svg>\n")
+        body = "\n".join(self.out)
+        if clip_id:
+            body = f'<g clip-path="url(#{clip_id})">\n{body}\n</g>'
+        return (f'<svg xmlns="http://www.w3.org/2000/svg" {frame_attrs}>\n<defs>\n' +
+                "\n".join(self.defs) + "\n</defs>\n" + backdrop + body + "\n</svg>\n")
 
 
 def render_svg(coat, frame):

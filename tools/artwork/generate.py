@@ -4,6 +4,7 @@
     python3 tools/artwork/generate.py                 # all 30 PNGs into resources/
     python3 tools/artwork/generate.py --svg-dir DIR   # also keep the SVG sources
     python3 tools/artwork/generate.py --only 2        # just character 2 (or "flat")
+    python3 tools/artwork/generate.py --icons         # the application icon into packaging/icons/
 """
 
 import argparse
@@ -19,11 +20,13 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from coats import CHARACTERS, FLAT  # noqa: E402
 from figure import render_svg  # noqa: E402
+from icon import render_icon_svg  # noqa: E402
 
 FRAMES = 6
 QUAD_SIZE = (512, 1024)   # power of two; stretched onto the 2:3 quad
 FLAT_SIZE = (320, 480)    # drawn 1:1 from the flat view's top-left corner
 MAX_BYTES = 200 * 1024
+ICON_SIZES = (48, 64, 128, 256, 512)
 
 REPO = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
 
@@ -53,6 +56,10 @@ def png_header(path):
 def render(svg_text, svg_path, png_path, size):
     with open(svg_path, "w", encoding="utf-8") as f:
         f.write(svg_text)
+    render_png(svg_path, png_path, size)
+
+
+def render_png(svg_path, png_path, size):
     tmp = png_path + ".tmp"
     subprocess.run(["rsvg-convert", "-w", str(size[0]), "-h", str(size[1]), "-f", "png",
                     "-o", tmp, svg_path], check=True)
@@ -72,15 +79,38 @@ def check(png_path, size):
     return problems
 
 
+def write_icons(out):
+    """quibblers.svg (the scalable icon) and quibblers-N.png for each size in ICON_SIZES."""
+    os.makedirs(out, exist_ok=True)
+    svg = os.path.join(out, "quibblers.svg")
+    tmp = svg + ".tmp"
+    with open(tmp, "w", encoding="utf-8") as f:
+        f.write(render_icon_svg())
+    os.replace(tmp, svg)
+    failed = False
+    for n in ICON_SIZES:
+        png = os.path.join(out, f"quibblers-{n}.png")
+        render_png(svg, png, (n, n))
+        problems = check(png, (n, n))
+        print(f"quibblers-{n}.png  {os.path.getsize(png) // 1024} KB  {'; '.join(problems) or 'ok'}")
+        failed |= bool(problems)
+    return 1 if failed else 0
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--out", default=os.path.join(REPO, "resources"), help="PNG directory")
     ap.add_argument("--svg-dir", help="keep the SVG sources here")
     ap.add_argument("--only", help='one character index 0..3, or "flat"')
+    ap.add_argument("--icons", action="store_true",
+                    help="write the application icon (SVG and PNGs) instead, into --out or packaging/icons")
     args = ap.parse_args()
 
     if not shutil.which("rsvg-convert"):
         sys.exit("generate.py: rsvg-convert not found (Debian package librsvg2-bin)")
+    if args.icons:
+        out = args.out if args.out != ap.get_default("out") else os.path.join(REPO, "packaging", "icons")
+        return write_icons(out)
     os.makedirs(args.out, exist_ok=True)
     keep = args.svg_dir
     svg_dir = keep or tempfile.mkdtemp(prefix="artwork-")

@@ -90,7 +90,7 @@ std::unique_ptr<VideoWriter> VideoWriter::open(const std::string& outputPath, in
   close(fds[0]);
   if (writer->pid_ < 0) {
     close(fds[1]);
-    error = "cannot start ffmpeg (install it with scripts/install-deps)";
+    error = "cannot start ffmpeg, which --video needs: install the ffmpeg package";
     return nullptr;
   }
   writer->pipe_ = fds[1];

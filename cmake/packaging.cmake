@@ -1,0 +1,147 @@
+# Install rules and the Debian package (CPack DEB). The installed tree is relocatable: the program
+# finds its resources in ../share/quibblers beside bin/, so bin and share are fixed names here.
+# `cmake --install build --prefix P` lays out the tree; scripts/package makes the .deb.
+
+set(QB_APP_ID "org.quibblers.Quibblers")
+set(QB_LICENSE "MIT")
+set(QB_HOMEPAGE "https://quibblers.org/")
+set(QB_MAINTAINER "The Quibblers developers <maintainers@quibblers.org>")
+set(QB_SUMMARY "Four guinea pigs repeat what you say in their own voices")
+set(pkg "${CMAKE_SOURCE_DIR}/packaging")
+set(gen "${CMAKE_BINARY_DIR}/packaging")
+file(MAKE_DIRECTORY "${gen}")
+
+# The release date comes from the changelog's newest entry, which must be this version.
+file(STRINGS "${pkg}/changelog" changelog)
+list(GET changelog 0 top)
+if(NOT top MATCHES "^quibblers \\(${PROJECT_VERSION}\\) ")
+  message(FATAL_ERROR "packaging/changelog: the newest entry is not version ${PROJECT_VERSION}: ${top}")
+endif()
+foreach(line IN LISTS changelog)
+  if(line MATCHES "^ -- .*>  [A-Z][a-z][a-z], ([0-9][0-9]) ([A-Z][a-z][a-z]) ([0-9][0-9][0-9][0-9]) ")
+    set(months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
+    list(FIND months "${CMAKE_MATCH_2}" month)
+    math(EXPR month "${month} + 1" OUTPUT_FORMAT DECIMAL)
+    if(month LESS 10)
+      set(month "0${month}")
+    endif()
+    set(QB_RELEASE_DATE "${CMAKE_MATCH_3}-${month}-${CMAKE_MATCH_1}")
+    break()
+  endif()
+endforeach()
+if(NOT QB_RELEASE_DATE)
+  message(FATAL_ERROR "packaging/changelog: no dated trailer line in the newest entry")
+endif()
+# The same date as seconds since 1970 (days from the civil date, proleptic Gregorian), for tools
+# that stamp their output with SOURCE_DATE_EPOCH.
+string(REGEX MATCH "^([0-9]+)-0?([0-9]+)-0?([0-9]+)$" ymd "${QB_RELEASE_DATE}")
+set(y ${CMAKE_MATCH_1})
+set(m ${CMAKE_MATCH_2})
+set(d ${CMAKE_MATCH_3})
+if(m LESS_EQUAL 2)
+  math(EXPR y "${y} - 1")
+  math(EXPR m "${m} + 9")
+else()
+  math(EXPR m "${m} - 3")
+endif()
+math(EXPR era "${y} / 400")
+math(EXPR yoe "${y} - ${era} * 400")
+math(EXPR doe "${yoe} * 365 + ${yoe} / 4 - ${yoe} / 100 + (153 * ${m} + 2) / 5 + ${d} - 1")
+math(EXPR QB_RELEASE_EPOCH "(${era} * 146097 + ${doe} - 719468) * 86400")
+
+# The screenshot software centres show is docs/images/answer.png published on the homepage; its
+# size is read from the PNG header so the metadata follows the picture.
+file(READ "${CMAKE_SOURCE_DIR}/docs/images/answer.png" ihdr OFFSET 16 LIMIT 8 HEX)
+string(SUBSTRING "${ihdr}" 0 8 w)
+string(SUBSTRING "${ihdr}" 8 8 h)
+math(EXPR QB_SCREENSHOT_WIDTH "0x${w}" OUTPUT_FORMAT DECIMAL)
+math(EXPR QB_SCREENSHOT_HEIGHT "0x${h}" OUTPUT_FORMAT DECIMAL)
+set(QB_SCREENSHOT_URL "${QB_HOMEPAGE}images/answer.png")
+configure_file("${pkg}/${QB_APP_ID}.metainfo.xml.in" "${gen}/${QB_APP_ID}.metainfo.xml" @ONLY)
+
+# Built from the programs themselves, so they list exactly the options the programs have.
+find_program(HELP2MAN help2man)
+find_program(GZIP gzip REQUIRED)
+set(generated "${gen}/changelog.gz")
+add_custom_command(OUTPUT "${gen}/changelog.gz"
+  COMMAND ${GZIP} -n -9 -c "${pkg}/changelog" > "${gen}/changelog.gz.tmp"
+  COMMAND ${CMAKE_COMMAND} -E rename "${gen}/changelog.gz.tmp" "${gen}/changelog.gz"
+  DEPENDS "${pkg}/changelog" VERBATIM)
+set(programs quibblers)
+if(TARGET quibblers-collection-server)
+  list(APPEND programs quibblers-collection-server)
+endif()
+foreach(program IN LISTS programs)
+  add_custom_command(OUTPUT "${gen}/${program}.bash"
+    COMMAND "${pkg}/make-completion" "$<TARGET_FILE:${program}>" ${program} "${gen}/${program}.bash"
+    DEPENDS ${program} "${pkg}/make-completion" VERBATIM)
+  list(APPEND generated "${gen}/${program}.bash")
+  if(HELP2MAN)
+    # The page's date is the release's, so rebuilding the same version gives the same page.
+    # Debian installs manual pages compressed (gzip -9n: no name or time stamp in the header).
+    add_custom_command(OUTPUT "${gen}/${program}.1.gz"
+      COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C.UTF-8 "SOURCE_DATE_EPOCH=${QB_RELEASE_EPOCH}"
+              ${HELP2MAN} --no-info --no-discard-stderr --version-string=${PROJECT_VERSION}
+              --include "${pkg}/${program}.h2m" --output "${gen}/${program}.1"
+              "$<TARGET_FILE:${program}>"
+      COMMAND ${GZIP} -n -9 -c "${gen}/${program}.1" > "${gen}/${program}.1.gz.tmp"
+      COMMAND ${CMAKE_COMMAND} -E rename "${gen}/${program}.1.gz.tmp" "${gen}/${program}.1.gz"
+      DEPENDS ${program} "${pkg}/${program}.h2m" VERBATIM)
+    list(APPEND generated "${gen}/${program}.1.gz")
+  else()
+    message(WARNING "help2man not found (scripts/install-deps installs it): no manual pages")
+  endif()
+endforeach()
+add_custom_target(qb_packaging_files ALL DEPENDS ${generated})
+
+install(TARGETS ${programs} RUNTIME DESTINATION bin)
+install(DIRECTORY "${CMAKE_SOURCE_DIR}/resources/" DESTINATION share/quibblers)
+install(FILES "${pkg}/${QB_APP_ID}.desktop" DESTINATION share/applications)
+install(FILES "${gen}/${QB_APP_ID}.metainfo.xml" DESTINATION share/metainfo)
+install(FILES "${pkg}/icons/quibblers.svg" DESTINATION share/icons/hicolor/scalable/apps
+        RENAME "${QB_APP_ID}.svg")
+foreach(size 48 64 128 256 512)
+  install(FILES "${pkg}/icons/quibblers-${size}.png" DESTINATION share/icons/hicolor/${size}x${size}/apps
+          RENAME "${QB_APP_ID}.png")
+endforeach()
+foreach(program IN LISTS programs)
+  install(FILES "${gen}/${program}.bash" DESTINATION share/bash-completion/completions RENAME ${program})
+  if(HELP2MAN)
+    install(FILES "${gen}/${program}.1.gz" DESTINATION share/man/man1)
+  endif()
+endforeach()
+install(FILES "${pkg}/copyright" "${gen}/changelog.gz" DESTINATION share/doc/quibblers)
+
+# The Debian package: quibblers_<version>_<arch>.deb, installed under /usr.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME quibblers)
+set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
+set(CPACK_PACKAGE_VENDOR "The Quibblers developers")
+set(CPACK_PACKAGE_CONTACT "${QB_MAINTAINER}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${QB_SUMMARY}")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${QB_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_SECTION sound)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${QB_HOMEPAGE}")
+# Libraries from what the programs link (dpkg-shlibdeps); the rest is loaded at run time: Mesa's
+# software renderer draws the characters. ffmpeg only writes --video; any sans font draws the
+# tuning overlay's text, DejaVu Sans is the one it asks for.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libgl1-mesa-dri")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ffmpeg, fonts-dejavu-core")
+# CPack puts the summary on the Description line; this is the extended text under it.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Four cartoon guinea pigs stand side by side. Speak, and the selected one
+answers: the app listens to the microphone, records what is said (up to
+three seconds) and plays it back an octave higher while the character's
+mouth moves with the sound. Drag sideways or press 1 to 4 to pick another
+voice.
+.
+Without a microphone it answers a recording instead and writes the answer
+as sound and video (video needs ffmpeg). The package also holds
+quibblers-collection-server, which receives the app's usage reports.")
+include(CPack)
