@@ -76,7 +76,7 @@ std::unique_ptr<FfmpegDecoder> FfmpegDecoder::start(const std::string& path, std
   close(fds[1]);
   if (rc != 0) {
     decoder->pid_ = -1;
-    error = rc == ENOENT ? "ffmpeg, which reads more formats, is not installed"
+    error = rc == ENOENT ? "ffmpeg, which reads more formats, is not installed (install the ffmpeg package)"
                          : std::string("cannot start ffmpeg: ") + std::strerror(rc);
     return nullptr;
   }
