@@ -17,6 +17,9 @@ struct FakeCollectionServer::Impl {
   int status = 200;
   std::string body = "success";
   double delay = 0.0;
+  bool endless = false;
+  bool held = false;
+  std::condition_variable released;
 };
 
 FakeCollectionServer::FakeCollectionServer() : impl_(std::make_unique<Impl>()) {
@@ -32,14 +35,27 @@ FakeCollectionServer::FakeCollectionServer() : impl_(std::make_unique<Impl>()) {
     int status;
     std::string body;
     double delay;
+    bool endless;
     {
-      std::lock_guard lock(d.mutex);
+      std::unique_lock lock(d.mutex);
       d.requests.push_back(seen);
+      d.released.wait(lock, [&d] { return !d.held; });
       status = d.status;
       body = d.body;
       delay = d.delay;
+      endless = d.endless;
     }
     if (delay > 0) std::this_thread::sleep_for(std::chrono::duration<double>(delay));
+    if (endless) {
+      // About 16 MB/s, until the client goes away.
+      response.set_chunked_content_provider("text/plain", [](size_t offset, httplib::DataSink& sink) {
+        static const std::string chunk = "success" + std::string(16 * 1024 - 7, 'x');
+        if (offset == 0) return sink.write(chunk.data(), chunk.size());
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return sink.write(chunk.data() + 7, chunk.size() - 7);
+      });
+      return;
+    }
     response.status = status;
     response.set_content(body, "text/plain");
   });
@@ -51,6 +67,7 @@ FakeCollectionServer::FakeCollectionServer() : impl_(std::make_unique<Impl>()) {
 }
 
 FakeCollectionServer::~FakeCollectionServer() {
+  release();
   impl_->server.stop();
   impl_->thread.join();
 }
@@ -60,6 +77,24 @@ void FakeCollectionServer::answer(int status, std::string body, double delaySeco
   impl_->status = status;
   impl_->body = std::move(body);
   impl_->delay = delaySeconds;
+}
+
+void FakeCollectionServer::answerEndlessly() {
+  std::lock_guard lock(impl_->mutex);
+  impl_->endless = true;
+}
+
+void FakeCollectionServer::hold() {
+  std::lock_guard lock(impl_->mutex);
+  impl_->held = true;
+}
+
+void FakeCollectionServer::release() {
+  {
+    std::lock_guard lock(impl_->mutex);
+    impl_->held = false;
+  }
+  impl_->released.notify_all();
 }
 
 std::vector<FakeCollectionServer::Request> FakeCollectionServer::requests() const {
