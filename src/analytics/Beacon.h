@@ -63,9 +63,9 @@ class Beacon : public CLLocationManagerDelegate, public NSURLConnectionDelegate 
   // little time left it is not made, and the session waits in the store for the next run.
   void limitExitWait(double seconds);
 
-  // Sessions one upload carries at most, oldest first: about 20 KB on the wire, under a second
-  // at 256 kbit/s. A larger backlog drains over the following uploads.
-  static constexpr std::size_t kMaximumBeaconsPerUpload = 100;
+  // Sessions one upload carries at most, oldest first: about 6 KB on the wire for this app's
+  // sessions, under a second even at 64 kbit/s. A larger backlog drains over the next uploads.
+  static constexpr std::size_t kMaximumBeaconsPerUpload = 25;
   // Bytes of answer read at most; only "success" counts, and a longer answer is a failed upload.
   static constexpr std::size_t kMaximumAnswerLength = 4096;
 

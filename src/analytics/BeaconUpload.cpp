@@ -118,7 +118,8 @@ void Beacon::sendBeacons(bool asynchronous) {
     return;
   }
   if (records.empty()) return;
-  carried_ = BeaconDatabase::sentBeacons(records);
+  // The open session goes as it is now and stays: its end and later sub-sessions are still to come.
+  carried_ = beaconStarted ? std::vector<BeaconDatabase::SentBeacon>{} : BeaconDatabase::sentBeacons(records);
 
   NSMutableURLRequest request(CollectionServer::url());
   request.setHTTPMethod("POST");

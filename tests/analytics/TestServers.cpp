@@ -6,8 +6,39 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
+#include <optional>
 #include <stdexcept>
+
+namespace {
+// The value of `name` in an application/x-www-form-urlencoded body, decoded.
+std::optional<std::string> formField(const std::string& body, const std::string& name) {
+  size_t start = 0;
+  while (start <= body.size()) {
+    const size_t end = std::min(body.find('&', start), body.size());
+    const std::string pair = body.substr(start, end - start);
+    if (pair.rfind(name + "=", 0) == 0) {
+      std::string value;
+      for (size_t i = name.size() + 1; i < pair.size(); ++i) {
+        if (pair[i] == '+') {
+          value += ' ';
+        } else if (pair[i] == '%' && i + 2 < pair.size() && std::isxdigit(static_cast<unsigned char>(pair[i + 1])) &&
+                   std::isxdigit(static_cast<unsigned char>(pair[i + 2]))) {
+          value += static_cast<char>(std::stoi(pair.substr(i + 1, 2), nullptr, 16));
+          i += 2;
+        } else {
+          value += pair[i];
+        }
+      }
+      return value;
+    }
+    start = end + 1;
+  }
+  return std::nullopt;
+}
+}  // namespace
 
 struct FakeCollectionServer::Impl {
   httplib::Server server;
@@ -24,14 +55,22 @@ struct FakeCollectionServer::Impl {
 
 FakeCollectionServer::FakeCollectionServer() : impl_(std::make_unique<Impl>()) {
   Impl& d = *impl_;
-  d.server.Post("/.*", [&d](const httplib::Request& request, httplib::Response& response) {
+  // Read through a content reader: the library answers a form body over 8 KiB with 413 before
+  // any handler sees it, so the form is decoded here.
+  d.server.Post("/.*", [&d](const httplib::Request& request, httplib::Response& response,
+                            const httplib::ContentReader& reader) {
     Request seen;
     seen.method = request.method;
     seen.path = request.path;
     seen.contentType = request.get_header_value("Content-Type");
-    seen.body = request.body;
-    seen.hasBeacons = request.has_param("beacons");
-    seen.beacons = request.get_param_value("beacons");
+    reader([&seen](const char* data, size_t length) {
+      seen.body.append(data, length);
+      return true;
+    });
+    if (const auto field = formField(seen.body, "beacons")) {
+      seen.hasBeacons = true;
+      seen.beacons = *field;
+    }
     int status;
     std::string body;
     double delay;

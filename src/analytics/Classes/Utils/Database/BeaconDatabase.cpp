@@ -221,8 +221,9 @@ std::int32_t BeaconDatabase::readRunningId(sqlite3_stmt* statement) {
   std::int32_t answer = -1;
   int result = SQLITE_DONE;
   while ((result = sqlite3_step(statement)) == SQLITE_ROW) answer = sqlite3_column_int(statement, 0);
-  // A statement stopped half-way (busy, locked) would keep its read transaction, and with it a
-  // shared lock on the file that blocks every other process's writes until the next call.
+  // A statement stopped half-way (busy, locked) still counts as an active reader: the store's next
+  // write would then end in a read transaction, whose shared lock blocks every other process's
+  // writes until the next call.
   if (result != SQLITE_DONE) sqlite3_reset(statement);
   return answer;
 }
