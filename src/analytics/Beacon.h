@@ -64,7 +64,8 @@ class Beacon : public CLLocationManagerDelegate, public NSURLConnectionDelegate 
   void limitExitWait(double seconds);
 
   // Sessions one upload carries at most, oldest first: about 6 KB on the wire for this app's
-  // sessions, under a second even at 64 kbit/s. A larger backlog drains over the next uploads.
+  // sessions (13 KB with a sub-session each), under 2 s even at 64 kbit/s. A larger backlog
+  // drains over the next uploads (bench/analytics).
   static constexpr std::size_t kMaximumBeaconsPerUpload = 25;
   // Bytes of answer read at most; only "success" counts, and a longer answer is a failed upload.
   static constexpr std::size_t kMaximumAnswerLength = 4096;
