@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "Beacon.h"
 #include "EngineRandom.h"
 #include "PuppetAppDelegate.h"
 #include "RtAudioBackend.h"
@@ -64,6 +65,9 @@ int runLive(const LaunchOptions& options) {
   std::fprintf(stderr, "quibblers: listening on '%s', answering on '%s' (%s); Ctrl-C stops\n",
                device->inputName().c_str(), device->outputName().c_str(), device->apiName().c_str());
 
+  // A usage session like the window's: opened now, ended (and uploaded, up to 5 s) at the stop.
+  Beacon::initAndStartBeaconWithApplicationCode(PuppetAppDelegate::kAnalyticsApplicationCode, false, false);
+
   platform::RunLoop& loop = platform::RunLoop::main();
   TerminationSignals signals(loop, [&loop] { loop.stop(); });
   // What the engine is doing, while the character view is not there to show it.
@@ -79,6 +83,11 @@ int runLive(const LaunchOptions& options) {
   loop.run();
   if (terminal) std::fputs("\n", stderr);
 
+  try {
+    Beacon::shared()->endBeacon();
+  } catch (const std::exception&) {
+    // no controller: analytics is off for this run
+  }
   AudioOutputUnitStop(audioUnit);
   AudioUnitUninitialize(audioUnit);
   AudioSessionSetActive(false);
