@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "EAGLView.h"
+#include "Beacon.h"
 #include "EngineRandom.h"
 #include "PuppetAppDelegate.h"
 #include "RtAudioBackend.h"
@@ -67,6 +68,11 @@ int runLive(const LaunchOptions& options) {
   std::fprintf(stderr, "quibblers: listening on '%s', answering on '%s' (%s); Ctrl-C stops\n",
                device->inputName().c_str(), device->outputName().c_str(), device->apiName().c_str());
 
+  // A usage session like the window's: opened now, ended (and uploaded, up to 5 s) at the stop.
+  if (delegate.analyticsEnabled()) {
+    Beacon::initAndStartBeaconWithApplicationCode(PuppetAppDelegate::kAnalyticsApplicationCode, false, false);
+  }
+
   platform::RunLoop& loop = platform::RunLoop::main();
   TerminationSignals signals(loop, [&loop] { loop.stop(); });
   // What the engine is doing, while the character view is not there to show it.
@@ -82,6 +88,11 @@ int runLive(const LaunchOptions& options) {
   loop.run();
   if (terminal) std::fputs("\n", stderr);
 
+  try {
+    if (delegate.analyticsEnabled()) Beacon::shared()->endBeacon();
+  } catch (const std::exception&) {
+    // no controller: analytics is off for this run
+  }
   AudioOutputUnitStop(audioUnit);
   AudioUnitUninitialize(audioUnit);
   AudioSessionSetActive(false);

@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
   }
   const LaunchOptions& options = parsed.options;
   if (options.collectionServer && !Beacon::setCollectionServer(*options.collectionServer)) {
-    std::fprintf(stderr, "quibblers: --collection-server takes HOST or HOST:PORT, not '%s'\n",
+    std::fprintf(stderr, "quibblers: --collection-server takes HOST[:PORT] or [IPV6-ADDRESS][:PORT], not '%s'\n",
                  options.collectionServer->c_str());
     return 2;
   }

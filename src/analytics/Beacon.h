@@ -8,16 +8,17 @@
 // Neither ever throws: when the store cannot be opened or fails later, one line is logged and the
 // run goes on without analytics.
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "Classes/Utils/Database/BeaconDatabase.h"
 #include "JSONValue.h"
 #include "platform/location.h"
 #include "platform/url_connection.h"
-
-class BeaconDatabase;
 
 class Beacon : public CLLocationManagerDelegate, public NSURLConnectionDelegate {
  public:
@@ -58,6 +59,16 @@ class Beacon : public CLLocationManagerDelegate, public NSURLConnectionDelegate 
   void attemptToSendBeaconsAsync(bool asynchronous);
   // Deletes what was sent when the body is exactly "success".
   void examineResponse(const std::optional<std::string>& body);
+  // The exit upload ends within `seconds` from now (never later than its own 5 s); with too
+  // little time left it is not made, and the session waits in the store for the next run.
+  void limitExitWait(double seconds);
+
+  // Sessions one upload carries at most, oldest first: about 6 KB on the wire for this app's
+  // sessions (13 KB with a sub-session each), under 2 s even at 64 kbit/s. A larger backlog
+  // drains over the next uploads (bench/analytics).
+  static constexpr std::size_t kMaximumBeaconsPerUpload = 25;
+  // Bytes of answer read at most; only "success" counts, and a longer answer is a failed upload.
+  static constexpr std::size_t kMaximumAnswerLength = 4096;
 
   void connectionDidReceiveResponse(NSURLConnection* connection, const NSURLResponse& response) override;
   void connectionDidReceiveData(NSURLConnection* connection, const std::string& data) override;
@@ -99,4 +110,7 @@ class Beacon : public CLLocationManagerDelegate, public NSURLConnectionDelegate 
 
   std::shared_ptr<BeaconDatabase> store_;
   std::recursive_mutex lock_;
+  // What the upload in flight carries: after "success" exactly these rows go.
+  std::vector<BeaconDatabase::SentBeacon> carried_;
+  std::optional<std::chrono::steady_clock::time_point> exitDeadline_;
 };

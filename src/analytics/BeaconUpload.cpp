@@ -17,6 +17,8 @@
 namespace {
 constexpr double kAsynchronousTimeout = 10.0;
 constexpr double kSynchronousTimeout = 5.0;
+// Less time than this left before the exit deadline: not even a loopback exchange fits.
+constexpr double kShortestExchange = 0.05;
 
 void appendHeaderField(std::string& out, const char* name, const std::string& value) {
   out += '"';
@@ -72,7 +74,9 @@ std::string Beacon::uploadDocument(const JSONArray& records) const {
     JSONUtils::appendValue(document, records[i], 0);
   }
   document += "]}";
-  return escapeControlCharacters(document);
+  // A name stored with bytes that are not UTF-8 would make the whole document invalid JSON, and a
+  // strict server would refuse every upload from then on; the store keeps the bytes as they are.
+  return withValidUtf8(escapeControlCharacters(document));
 }
 
 void Beacon::attemptToSendBeaconsAsync(bool asynchronous) {
@@ -99,23 +103,33 @@ void Beacon::sendBeacons(bool asynchronous) {
   }
   if (useWiFi && status != NetworkStatusWiFi) return;
   if (status == NetworkStatusNotReachable) return;
+  double timeout = asynchronous ? kAsynchronousTimeout : kSynchronousTimeout;
+  if (!asynchronous && exitDeadline_) {
+    timeout = std::min(timeout, std::chrono::duration<double>(*exitDeadline_ - std::chrono::steady_clock::now()).count());
+    if (timeout < kShortestExchange) return;
+  }
 
   // The lock of the registered controller, which is this one unless it was released.
   std::lock_guard lock(lock_);
   JSONArray records;
-  if (!contain([&](BeaconDatabase& store) { records = store.getBeaconsToSendWithBeaconRunning(beaconStarted); })) {
+  if (!contain([&](BeaconDatabase& store) {
+        records = store.getBeaconsToSendWithBeaconRunning(beaconStarted, kMaximumBeaconsPerUpload);
+      })) {
     return;
   }
   if (records.empty()) return;
+  // The open session goes as it is now and stays: its end and later sub-sessions are still to come.
+  carried_ = beaconStarted ? std::vector<BeaconDatabase::SentBeacon>{} : BeaconDatabase::sentBeacons(records);
 
   NSMutableURLRequest request(CollectionServer::url());
   request.setHTTPMethod("POST");
   // Form-encoded, so "&", "+", "%" and non-ASCII text in a name reach a form-decoding server intact.
   request.setHTTPBody("beacons=" + formEncode(uploadDocument(records)));
+  request.setMaximumResponseLength(kMaximumAnswerLength);
+  request.setTimeoutInterval(timeout);
   uploading = true;
 
   if (asynchronous) {
-    request.setTimeoutInterval(kAsynchronousTimeout);
     connection = NSURLConnection::initWithRequest(request, this);
     if (!receivedData) {
       receivedData.emplace();
@@ -123,7 +137,6 @@ void Beacon::sendBeacons(bool asynchronous) {
       receivedData->clear();
     }
   } else {
-    request.setTimeoutInterval(kSynchronousTimeout);
     const std::optional<std::string> body = NSURLConnection::sendSynchronousRequest(request, nullptr);
     uploading = false;
     examineResponse(body);
@@ -131,8 +144,17 @@ void Beacon::sendBeacons(bool asynchronous) {
 }
 
 void Beacon::examineResponse(const std::optional<std::string>& body) {
+  // Only what this upload carried: rows ended or added since (by this run or another process
+  // sharing the file) have not been sent.
+  const std::vector<BeaconDatabase::SentBeacon> sent = std::move(carried_);
+  carried_.clear();
   if (!body || *body != "success") return;
-  contain([this](BeaconDatabase& store) { store.deleteBeaconsWithBeaconRunning(beaconStarted); });
+  contain([&](BeaconDatabase& store) { store.deleteSentBeacons(sent); });
+}
+
+void Beacon::limitExitWait(double seconds) {
+  exitDeadline_ = std::chrono::steady_clock::now() +
+                  std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
 }
 
 void Beacon::connectionDidReceiveResponse(NSURLConnection* /*connection*/, const NSURLResponse& /*response*/) {
@@ -154,6 +176,7 @@ void Beacon::connectionDidFailWithError(NSURLConnection* /*connection*/, const N
   std::lock_guard lock(lock_);
   uploading = false;
   connection.reset();
+  carried_.clear();
 }
 
 void Beacon::connectionDidFinishLoading(NSURLConnection* /*connection*/) {

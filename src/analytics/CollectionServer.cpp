@@ -1,5 +1,7 @@
 #include "CollectionServer.h"
 
+#include <arpa/inet.h>
+
 #include <cctype>
 #include <charconv>
 #include <mutex>
@@ -25,11 +27,10 @@ std::optional<CollectionServer::Parsed> CollectionServer::parse(std::string_view
   if (!text.empty() && text.front() == '[') {
     const size_t close = text.find(']');
     if (close == std::string_view::npos || close == 1) return std::nullopt;
-    const std::string_view address = text.substr(1, close - 1);
-    for (char c : address) {
-      if (!std::isxdigit(static_cast<unsigned char>(c)) && c != ':' && c != '.') return std::nullopt;
-    }
-    parsed.host = std::string(address);
+    parsed.host = std::string(text.substr(1, close - 1));
+    // Only a real IPv6 literal: "[7]" or "[1.2.3.4]" would make every upload fail unseen.
+    in6_addr address{};
+    if (inet_pton(AF_INET6, parsed.host.c_str(), &address) != 1) return std::nullopt;
     rest = text.substr(close + 1);
   } else {
     const size_t colon = text.find(':');

@@ -42,3 +42,65 @@ size_t utf16Length(std::string_view utf8) {
   }
   return units;
 }
+
+namespace {
+
+// Length of the valid sequence at `i`, or 0 with `subpart` set to the bytes that one U+FFFD
+// stands for.
+size_t validSequenceAt(std::string_view text, size_t i, size_t& subpart) {
+  const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(i);
+  if (lead < 0x80) return 1;
+  size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;   // no overlong forms
+    if (lead == 0xED) high = 0x9F;  // no surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
+  } else {
+    subpart = 1;
+    return 0;
+  }
+  for (size_t k = 1; k < length; ++k) {
+    const bool inRange = i + k < text.size() && byte(i + k) >= (k == 1 ? low : 0x80) &&
+                         byte(i + k) <= (k == 1 ? high : 0xBF);
+    if (!inRange) {
+      subpart = k;
+      return 0;
+    }
+  }
+  return length;
+}
+
+}  // namespace
+
+std::string withValidUtf8(std::string_view text) {
+  std::string out;
+  size_t copied = 0;  // text before this is in `out` (only once a repair was needed)
+  bool repaired = false;
+  size_t i = 0;
+  while (i < text.size()) {
+    size_t subpart = 0;
+    if (const size_t length = validSequenceAt(text, i, subpart)) {
+      i += length;
+      continue;
+    }
+    if (!repaired) {
+      out.reserve(text.size() + 16);
+      repaired = true;
+    }
+    out.append(text.substr(copied, i - copied));
+    out += "\xEF\xBF\xBD";
+    i += subpart;
+    copied = i;
+  }
+  if (!repaired) return std::string(text);
+  out.append(text.substr(copied));
+  return out;
+}

@@ -38,6 +38,16 @@ bool readRecording(const std::string& path, std::vector<std::int16_t>& samples, 
   return false;
 }
 
+// Real seconds a finished answer waits for analytics, in all.
+constexpr double kAnalyticsWait = 5.0;
+
+void limitExitUpload(double seconds) {
+  try {
+    Beacon::shared()->limitExitWait(seconds);
+  } catch (const std::exception&) {
+  }
+}
+
 }  // namespace
 
 int runHeadlessAnswer(const LaunchOptions& options) {
@@ -107,15 +117,16 @@ int runHeadlessAnswer(const LaunchOptions& options) {
   std::unique_ptr<TerminationSignals> signals;
   UIApplicationMain(delegate, [&](UIApplication& app) {
     device->setOnFinished([&] {
-      // The answer is complete: no more frames. A report still on its way to the collection
-      // server (a virtual-time run can outpace it) gets up to 10 s of real time to arrive, so the
-      // exit upload is not skipped and this run's session does not wait for the next run.
+      // The answer is complete: no more frames. Analytics gets at most 5 s of real time from
+      // here, in all: a launch upload still on its way (a virtual-time run can outpace it) may
+      // finish in it, and the exit upload gets what is left, or is left to the next run.
       if (ui) ui->glView->eaglLayer().setPresentObserver({});
+      limitExitUpload(kAnalyticsWait);
       if (!uploadInFlight()) return app.terminate();
       loop.useRealTime();
-      const double deadline = loop.now() + 10.0;
+      const double deadline = loop.now() + kAnalyticsWait;
       loop.addTimer(0.02, 0.02, [&app, &loop, deadline] {
-        if (!uploadInFlight() || loop.now() > deadline) app.terminate();
+        if (!uploadInFlight() || loop.now() >= deadline) app.terminate();
       });
     });
     signals = std::make_unique<TerminationSignals>(loop, [&app] { app.terminate(); });

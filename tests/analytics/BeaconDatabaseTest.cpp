@@ -207,6 +207,74 @@ TEST_F(BeaconStore, DeleteWithoutRunningEmptiesBothTablesAndIdsKeepGrowing) {
   EXPECT_EQ(raw().scalar("SELECT id FROM sub_beacon"), "2");
 }
 
+TEST_F(BeaconStore, BoundedReadGivesTheOldestBeaconsFirst) {
+  for (int i = 0; i < 5; ++i) {
+    store->startNewBeacon();
+    store->startNewSubBeaconWithName("s", true);
+    store->endBeacon();
+  }
+  store->startNewBeacon();
+  EXPECT_EQ(ids(store->getBeaconsToSendWithBeaconRunning(false, 2)), "1,2");
+  EXPECT_EQ(ids(store->getBeaconsToSendWithBeaconRunning(false, 100)), "1,2,3,4,5,6");
+  EXPECT_EQ(ids(store->getBeaconsToSendWithBeaconRunning(false, 0)), "");
+  EXPECT_EQ(ids(store->getBeaconsToSendWithBeaconRunning(true, 2)), "6");
+  const auto first = store->getBeaconsToSendWithBeaconRunning(false, 1);
+  EXPECT_EQ(asArray(asDictionary(first[0]).find("subbeacons")).size(), 1u);
+}
+
+namespace {
+// What happens to the store between an upload's read and the delete after its "success".
+struct AfterTheRead {
+  const char* name;
+  void (*change)(BeaconDatabase& store);
+  const char* beaconsLeft;
+  const char* subBeaconParentsLeft;
+};
+class DeleteSent : public BeaconStore, public ::testing::WithParamInterface<AfterTheRead> {};
+}  // namespace
+
+TEST_P(DeleteSent, RemovesExactlyTheCarriedRows) {
+  // Beacons 1 and 2 ended, 3 running (another run's); one sub-beacon each.
+  for (int i = 0; i < 3; ++i) {
+    store->startNewBeacon();
+    store->startNewSubBeaconWithName("s", true);
+    if (i < 2) store->endBeacon();
+  }
+  const auto sent = BeaconDatabase::sentBeacons(store->getBeaconsToSendWithBeaconRunning(false, 100));
+  ASSERT_EQ(sent.size(), 3u);
+  GetParam().change(*store);
+  store->deleteSentBeacons(sent);
+  EXPECT_EQ(raw().scalar("SELECT ifnull(group_concat(id), '') FROM beacon"), GetParam().beaconsLeft);
+  EXPECT_EQ(raw().scalar("SELECT ifnull(group_concat(beacon_id), '') FROM sub_beacon"), GetParam().subBeaconParentsLeft);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BeaconStore, DeleteSent,
+    ::testing::Values(AfterTheRead{"NothingChanged", [](BeaconDatabase&) {}, "", ""},
+                      // Its end was never sent: it stays, to go again with it.
+                      AfterTheRead{"CarriedRunningBeaconEnded", [](BeaconDatabase& s) { s.endBeacon(); }, "3", "3"},
+                      AfterTheRead{"NewBeaconEnded",
+                                   [](BeaconDatabase& s) {
+                                     s.startNewBeacon();
+                                     s.startNewSubBeaconWithName("new", true);
+                                     s.endBeacon();
+                                   },
+                                   "4", "4"}),
+    [](const ::testing::TestParamInfo<AfterTheRead>& row) { return std::string(row.param.name); });
+
+TEST_F(BeaconStore, DeleteSentOnABusyStoreKeepsEverything) {
+  store->startNewBeacon();
+  store->endBeacon();
+  const auto sent = BeaconDatabase::sentBeacons(store->getBeaconsToSendWithBeaconRunning(false, 100));
+  RawConnection other(databaseFile("app"));
+  ASSERT_EQ(other.exec("BEGIN IMMEDIATE"), SQLITE_OK);
+  EXPECT_NO_THROW(store->deleteSentBeacons(sent));
+  other.exec("COMMIT");
+  EXPECT_EQ(count("beacon"), "1");
+  store->deleteSentBeacons(sent);  // the next "success" takes it
+  EXPECT_EQ(count("beacon"), "0");
+}
+
 TEST_F(BeaconStore, SecondCreationReturnsTheFirstStore) {
   auto second = BeaconDatabase::initWithApplicationCode("other");
   EXPECT_EQ(second, store);
@@ -236,6 +304,19 @@ TEST_F(BeaconStore, BusyDatabaseRaisesNothingAndChangesNothing) {
   EXPECT_EQ(raw().scalar("SELECT time_stopped FROM beacon WHERE id=1"), "<null>");
   EXPECT_EQ(count("sub_beacon"), "0");
   EXPECT_EQ(store->getCurrentRunningBeaconID(), 1);
+}
+
+TEST_F(BeaconStore, BusyRunningBeaconQueryHoldsNoLockAfterwards) {
+  store->startNewBeacon();
+  RawConnection other(databaseFile("app"));
+  ASSERT_EQ(other.exec("BEGIN EXCLUSIVE"), SQLITE_OK);
+  EXPECT_EQ(store->getCurrentRunningBeaconID(), -1);
+  ASSERT_EQ(other.exec("COMMIT"), SQLITE_OK);
+  // A write of the store's own ends its transaction; a statement left half-run would keep it open
+  // for reading, and the file locked against every other writer.
+  store->startNewBeacon();
+  EXPECT_EQ(other.exec("BEGIN EXCLUSIVE"), SQLITE_OK);
+  other.exec("COMMIT");
 }
 
 TEST_F(BeaconStore, EveryOperationTakesTheLock) {

@@ -127,6 +127,50 @@ TEST_F(BeaconUpload, EndingTwiceUploadsOnceAndEmptiesTheStore) {
   EXPECT_EQ(server.requestCount(), 1u);
 }
 
+TEST_F(BeaconUpload, ABacklogGoesOutOldestFirstInBoundedParts) {
+  const int backlog = 2 * static_cast<int>(Beacon::kMaximumBeaconsPerUpload) + 1;
+  BeaconDatabase::initWithApplicationCode(kCode);  // the tables
+  RawConnection raw(databaseFile(kCode));
+  raw.exec("BEGIN");
+  for (int i = 0; i < backlog; ++i) raw.exec("INSERT INTO beacon (time_started, time_stopped) VALUES ('1', '2')");
+  raw.exec("COMMIT");
+
+  Beacon* beacon = launch();
+
+  ASSERT_TRUE(settle(beacon));
+  beacon->endBeacon();
+  ASSERT_EQ(server.requestCount(), 2u);
+  for (size_t upload = 0; upload < 2; ++upload) {
+    const auto sent = document(upload)["beacons"];
+    ASSERT_EQ(sent.size(), Beacon::kMaximumBeaconsPerUpload);
+    EXPECT_EQ(sent.front()["id"], std::to_string(upload * Beacon::kMaximumBeaconsPerUpload + 1));
+    EXPECT_EQ(sent.back()["id"], std::to_string((upload + 1) * Beacon::kMaximumBeaconsPerUpload));
+  }
+  // The oldest left and this run's own go with the next uploads.
+  EXPECT_EQ(beaconIds(), std::to_string(backlog) + "," + std::to_string(backlog + 1));
+}
+
+struct ExitWait {
+  const char* name;
+  double seconds;
+  size_t requests;
+  const char* left;
+};
+
+class LimitedExitWait : public BeaconHarness, public ::testing::WithParamInterface<ExitWait> {};
+
+TEST_P(LimitedExitWait, TheExitUploadGoesOnlyWithTimeLeft) {
+  Beacon* beacon = launch();
+  beacon->limitExitWait(GetParam().seconds);
+  beacon->endBeacon();
+  EXPECT_EQ(server.requestCount(), GetParam().requests);
+  EXPECT_EQ(beaconIds(), GetParam().left);
+}
+
+INSTANTIATE_TEST_SUITE_P(BeaconUpload, LimitedExitWait,
+                         ::testing::Values(ExitWait{"NoTimeLeft", 0.0, 0, "1"}, ExitWait{"TimeLeft", 5.0, 1, "<null>"}),
+                         [](const ::testing::TestParamInfo<ExitWait>& row) { return std::string(row.param.name); });
+
 TEST_F(BeaconUpload, WiFiOnlyNeedsStatusTwo) {
   networkFlags = kSCNetworkReachabilityFlagsReachable | kSCNetworkReachabilityFlagsTransientConnection;
   Beacon* beacon = launch(false, true);
@@ -166,6 +210,15 @@ TEST_F(BeaconUpload, NamesArriveIntact) {
   EXPECT_EQ(server.requests()[0].body.find_first_not_of(
                 "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~%="),
             std::string::npos);
+}
+
+TEST_F(BeaconUpload, BytesThatAreNotUtf8GoOutAsReplacementCharactersAndStayInTheStore) {
+  Beacon* beacon = launch();
+  beacon->startSubBeaconWithName("caf\xE9 \xFF!", false);
+  beacon->attemptToSendBeaconsAsync(false);  // still running: only this session goes, and stays
+  ASSERT_EQ(server.requestCount(), 1u);
+  EXPECT_EQ(document()["beacons"][0]["subbeacons"][0]["name"], "caf\uFFFD \uFFFD!");
+  EXPECT_EQ(RawConnection(databaseFile(kCode)).scalar("SELECT hex(name) FROM sub_beacon"), "636166E920FF21");
 }
 
 TEST_F(BeaconUpload, DeviceFactsAreEscapedAndTheSimulatorModelIsKept) {

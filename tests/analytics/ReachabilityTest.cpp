@@ -328,3 +328,25 @@ TEST(ReachabilityOfThisMachine, RouteChangeIsAnnouncedOnTheRunLoop) {
   EXPECT_EQ(after, kReachable | kDirect);
   EXPECT_EQ(notifications, 1);  // one change of flags, however many netlink events it took
 }
+
+TEST(ReachabilityOfThisMachine, DefaultRouteOverALinkWithoutCarrierIsNotReachable) {
+  bool toolMissing = false;
+  NetworkStatus withoutCarrier = NetworkStatusWiFi, withCarrier = NetworkStatusNotReachable;
+  const bool allowed = inFreshNetworkNamespace([&] {
+    // A veth pair: v0 is up, but has carrier only while its peer v1 is up too.
+    if (run({"ip", "link", "add", "v0", "type", "veth", "peer", "name", "v1"}) != 0 ||
+        run({"ip", "link", "set", "v0", "up"}) != 0 || run({"ip", "addr", "add", "10.1.1.1/24", "dev", "v0"}) != 0 ||
+        run({"ip", "route", "add", "default", "via", "10.1.1.254", "dev", "v0", "onlink"}) != 0) {
+      toolMissing = true;
+      return;
+    }
+    TH_Reachability reachability;
+    withoutCarrier = reachability.internetConnectionStatus();
+    run({"ip", "link", "set", "v1", "up"});
+    withCarrier = reachability.internetConnectionStatus();
+  });
+  if (!allowed) GTEST_SKIP() << "unshare(CLONE_NEWNET) is not permitted here (needs root / CAP_SYS_ADMIN)";
+  if (toolMissing) GTEST_SKIP() << "the ip tool (iproute2) with veth links is needed";
+  EXPECT_EQ(withoutCarrier, NetworkStatusNotReachable);
+  EXPECT_EQ(withCarrier, NetworkStatusWiFi);
+}

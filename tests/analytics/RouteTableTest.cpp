@@ -15,21 +15,23 @@ Link link(unsigned flags, std::string name = "eth0", unsigned short type = ARPHR
   return Link{flags, type, std::move(name)};
 }
 constexpr auto R = kSCNetworkReachabilityFlagsReachable;
+constexpr unsigned kCarrier = 0x10000;  // IFF_LOWER_UP
+constexpr unsigned kWorking = IFF_UP | IFF_RUNNING | kCarrier;
 }  // namespace
 
 TEST(RouteFlags, GatewayMeansReachableButNotDirect) {
-  EXPECT_EQ(flagsFor(unicast(true), link(IFF_UP | IFF_RUNNING)), R);
-  EXPECT_EQ(flagsFor(unicast(false), link(IFF_UP | IFF_RUNNING)), R | kSCNetworkReachabilityFlagsIsDirect);
+  EXPECT_EQ(flagsFor(unicast(true), link(kWorking)), R);
+  EXPECT_EQ(flagsFor(unicast(false), link(kWorking)), R | kSCNetworkReachabilityFlagsIsDirect);
 }
 
 TEST(RouteFlags, PointToPointIsTransientAndNeverDirect) {
-  EXPECT_EQ(flagsFor(unicast(false), link(IFF_UP | IFF_POINTOPOINT, "ppp0", ARPHRD_PPP)),
+  EXPECT_EQ(flagsFor(unicast(false), link(kWorking | IFF_POINTOPOINT, "ppp0", ARPHRD_PPP)),
             R | kSCNetworkReachabilityFlagsTransientConnection);
 }
 
 TEST(RouteFlags, ModemLinksAreWWAN) {
-  EXPECT_EQ(flagsFor(unicast(true), link(IFF_UP, "wwan0", ARPHRD_NONE)), R | kSCNetworkReachabilityFlagsIsWWAN);
-  EXPECT_EQ(flagsFor(unicast(true), link(IFF_UP, "usb0", 519)), R | kSCNetworkReachabilityFlagsIsWWAN);
+  EXPECT_EQ(flagsFor(unicast(true), link(kWorking, "wwan0", ARPHRD_NONE)), R | kSCNetworkReachabilityFlagsIsWWAN);
+  EXPECT_EQ(flagsFor(unicast(true), link(kWorking, "usb0", 519)), R | kSCNetworkReachabilityFlagsIsWWAN);
 }
 
 TEST(RouteFlags, LocalAddressesAreReachableDirectAndLocal) {
@@ -40,7 +42,9 @@ TEST(RouteFlags, LocalAddressesAreReachableDirectAndLocal) {
 TEST(RouteFlags, NoRouteDownLinkOrRejectingRouteIsNotReachable) {
   EXPECT_EQ(flagsFor(std::nullopt, std::nullopt), 0u);
   EXPECT_EQ(flagsFor(unicast(true), link(0)), 0u);
+  EXPECT_EQ(flagsFor(unicast(true), link(IFF_UP | IFF_RUNNING)), 0u);  // no carrier
+  EXPECT_EQ(flagsFor(unicast(true), link(kCarrier)), 0u);              // taken down
   EXPECT_EQ(flagsFor(unicast(true), std::nullopt), 0u);
-  EXPECT_EQ(flagsFor(Route{RTN_UNREACHABLE, false, 0}, link(IFF_UP)), 0u);
-  EXPECT_EQ(flagsFor(Route{RTN_BLACKHOLE, false, 0}, link(IFF_UP)), 0u);
+  EXPECT_EQ(flagsFor(Route{RTN_UNREACHABLE, false, 0}, link(kWorking)), 0u);
+  EXPECT_EQ(flagsFor(Route{RTN_BLACKHOLE, false, 0}, link(kWorking)), 0u);
 }

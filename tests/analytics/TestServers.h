@@ -29,6 +29,11 @@ class FakeCollectionServer {
   std::string hostAndPort() const { return "127.0.0.1:" + std::to_string(port_); }
   // What the next requests get (default 200 "success"), after `delaySeconds`.
   void answer(int status, std::string body, double delaySeconds = 0.0);
+  // From now on, answer "success" followed by a body that never ends.
+  void answerEndlessly();
+  // Requests are received and recorded but not answered until release() (or destruction).
+  void hold();
+  void release();
   std::vector<Request> requests() const;
   size_t requestCount() const;
 

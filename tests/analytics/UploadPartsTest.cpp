@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <utility>
+#include <vector>
 
 #include "CollectionServer.h"
 #include "FormEncoding.h"
@@ -60,13 +62,30 @@ TEST(FormEncoding, Utf16LengthCountsSurrogatePairsTwice) {
   EXPECT_EQ(utf16Length("\xe6\x97"), 2u);      // cut short
 }
 
+TEST(FormEncoding, IllFormedUtf8BecomesReplacementCharacters) {
+  const std::string r = "\xEF\xBF\xBD";  // U+FFFD
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"Grüße 日本 🐹", "Grüße 日本 🐹"},
+      {"a\xFF" "b", "a" + r + "b"},
+      {"\xC0\xAF", r + r},                   // overlong: each byte on its own
+      {"\xED\xA0\x80", r + r + r},          // a surrogate
+      {"\xF4\x90\x80\x80", r + r + r + r},  // above U+10FFFF
+      {"\xE6\x97" "x", r + "x"},             // cut short: one for the whole beginning
+      {"\xF0\x9F\x90", r},
+      {"\x80\x80", r + r},
+  };
+  for (const auto& [in, out] : cases) EXPECT_EQ(withValidUtf8(in), out) << formEncode(in);
+}
+
 TEST(CollectionServerSetting, AcceptsHostsWithOptionalPortOnly) {
   EXPECT_TRUE(CollectionServer::parse("127.0.0.1:8787"));
   EXPECT_TRUE(CollectionServer::parse("collector.example.com"));
   EXPECT_EQ(CollectionServer::parse("[::1]:80")->host, "::1");
   EXPECT_EQ(CollectionServer::parse("[::1]:80")->port, 80);
+  EXPECT_EQ(CollectionServer::parse("[::ffff:1.2.3.4]")->host, "::ffff:1.2.3.4");
   for (const char* bad : {"", ":80", "host:", "host:0", "host:65536", "host:80x", "http://host", "host/path",
-                          "ho st", "[::1", "[]:80", "-host", "host:80:81"}) {
+                          "ho st", "[::1", "[]:80", "-host", "host:80:81", "[7]:80", "[:::]", "[1.2.3.4]",
+                          "[fe80::1%eth0]", "[::1]x"}) {
     EXPECT_FALSE(CollectionServer::parse(bad)) << bad;
   }
 }

@@ -156,3 +156,23 @@ TEST(UrlConnection, SynchronousRequestReturnsAnyAnsweredBodyAndNoneOnFailure) {
   EXPECT_EQ(error.code, 7);
   EXPECT_FALSE(NSURLConnection::sendSynchronousRequest(post("not a url", "a=1", 5), nullptr, &error));
 }
+
+TEST(UrlConnection, ABodyPastTheRequestsLimitFailsTheExchange) {
+  FakeCollectionServer server;
+  server.answerEndlessly();
+  NSMutableURLRequest request = post(server.hostAndPort(), "b", 3);
+  request.setMaximumResponseLength(4096);
+
+  platform::RunLoop loop;
+  Recorder recorder;
+  auto connection = NSURLConnection::initWithRequest(request, &recorder, loop);
+  ASSERT_TRUE(loop.runUntil([&] { return recorder.done(); }, 10));
+  EXPECT_EQ(recorder.events.back(), "fail");
+  EXPECT_EQ(recorder.error.code, 23);  // refused by the writer, not timed out
+  EXPECT_LE(recorder.body.size(), 4096u);
+
+  NSError error;
+  EXPECT_FALSE(NSURLConnection::sendSynchronousRequest(request, nullptr, &error));
+  EXPECT_EQ(error.code, 23);
+  EXPECT_NE(error.localizedDescription.find("4096 bytes"), std::string::npos) << error.localizedDescription;
+}

@@ -3,6 +3,7 @@
 // program between them.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sqlite3.h>
 
 #include <filesystem>
 
@@ -108,4 +109,33 @@ TEST(LiveAudio, ASoundServerThatGoesAwayAndComesBackInterruptsAndAnswersAgain) {
   const double ratio = tone::medianPitchRatio(first, spoken[0].begin, speaker.samples, answered[0].begin,
                                               answered[0].end - answered[0].begin);
   EXPECT_NEAR(ratio, 2.0, 0.04);
+}
+
+// A terminal run keeps a usage session like the window and the headless runs: opened at start,
+// ended at Ctrl-C, and kept in the store while no server takes it.
+TEST(LiveAudio, TerminalRunKeepsAnEndedUsageSession) {
+  if (!PrivateSoundServer::available()) GTEST_SKIP() << "PulseAudio and its tools are not installed";
+  TempDir dir;
+  PrivateSoundServer sound(dir.file("sound"));
+  std::string serverLog;
+  ASSERT_TRUE(sound.ready(serverLog)) << serverLog;
+  auto env = sound.environment();
+  env["XDG_DATA_HOME"] = dir.file("data");
+  const std::string log = dir.file("quibblers.log");
+  ChildProcess app({QB_QUIBBLERS, "--no-window", "--input-device", "Monitor of VirtualMic", "--output-device",
+                    "VirtualSpeaker", "--collection-server", "127.0.0.1:9"},
+                   env, log);
+  ASSERT_TRUE(waitUntil([&] { return readTextFile(log).find("listening on") != std::string::npos; }, 10.0))
+      << readTextFile(log);
+  EXPECT_EQ(app.stop(SIGINT, 10.0), 0) << readTextFile(log);
+
+  sqlite3* db = nullptr;
+  const std::string store = dir.file("data") + "/quibblers/tallyhive/9d4c2b7e81f03a56c7e2d19b40f8a635.sql";
+  ASSERT_EQ(sqlite3_open_v2(store.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK) << store;
+  sqlite3_stmt* statement = nullptr;
+  sqlite3_prepare_v2(db, "SELECT COUNT(*) FROM beacon WHERE time_stopped IS NOT NULL", -1, &statement, nullptr);
+  ASSERT_EQ(sqlite3_step(statement), SQLITE_ROW);
+  EXPECT_EQ(sqlite3_column_int(statement, 0), 1);
+  sqlite3_finalize(statement);
+  sqlite3_close(db);
 }

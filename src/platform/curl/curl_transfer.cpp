@@ -5,6 +5,11 @@
 
 namespace platform::curl {
 
+namespace {
+// Far more than any real response's header lines; a server that keeps sending them is cut off.
+constexpr size_t kMaximumHeaderBytes = 64 * 1024;
+}  // namespace
+
 void ensureGlobalInit() {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -19,6 +24,7 @@ Transfer::Transfer(const NSMutableURLRequest& request) {
   }
   body_ = request.HTTPBody();
   method_ = request.HTTPMethod();
+  maximumBody_ = request.maximumResponseLength();
   auto set = [this](CURLoption option, auto value) {
     if (setupError_ == CURLE_OK) setupError_ = curl_easy_setopt(handle_, option, value);
   };
@@ -57,12 +63,21 @@ Transfer::~Transfer() {
 }
 
 NSError Transfer::errorFor(CURLcode code) const {
+  if (code == CURLE_WRITE_ERROR && headerBytes_ > kMaximumHeaderBytes) {
+    return NSError{static_cast<int>(code), "the response's header is longer than " +
+                                               std::to_string(kMaximumHeaderBytes) + " bytes"};
+  }
+  if (code == CURLE_WRITE_ERROR && maximumBody_ != 0 && bodyBytes_ > maximumBody_) {
+    return NSError{static_cast<int>(code), "the response is longer than " + std::to_string(maximumBody_) + " bytes"};
+  }
   return NSError{static_cast<int>(code), errorBuffer_[0] ? errorBuffer_ : curl_easy_strerror(code)};
 }
 
 size_t Transfer::headerCallback(char* data, size_t size, size_t count, void* self) {
   auto* transfer = static_cast<Transfer*>(self);
   const size_t length = size * count;
+  transfer->headerBytes_ += length;
+  if (transfer->headerBytes_ > kMaximumHeaderBytes) return 0;  // fails the exchange: CURLE_WRITE_ERROR
   const bool blankLine = (length == 2 && data[0] == '\r' && data[1] == '\n') || (length == 1 && data[0] == '\n');
   if (blankLine && !transfer->responseSeen_) {
     long status = 0;
@@ -79,6 +94,9 @@ size_t Transfer::headerCallback(char* data, size_t size, size_t count, void* sel
 size_t Transfer::writeCallback(char* data, size_t size, size_t count, void* self) {
   auto* transfer = static_cast<Transfer*>(self);
   const size_t length = size * count;
+  transfer->bodyBytes_ += length;
+  // Refused before it is kept anywhere: a server streaming without end costs no memory.
+  if (transfer->maximumBody_ != 0 && transfer->bodyBytes_ > transfer->maximumBody_) return 0;
   if (!transfer->responseSeen_) {
     transfer->responseSeen_ = true;
     long status = 0;

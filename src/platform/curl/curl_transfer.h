@@ -43,6 +43,9 @@ class Transfer {
   char errorBuffer_[CURL_ERROR_SIZE] = {};
   CURLcode setupError_ = CURLE_OK;
   bool responseSeen_ = false;
+  size_t maximumBody_ = 0;  // 0: no limit
+  size_t bodyBytes_ = 0;
+  size_t headerBytes_ = 0;
 };
 
 }  // namespace platform::curl

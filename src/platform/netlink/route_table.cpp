@@ -11,6 +11,10 @@
 #include <functional>
 #include <vector>
 
+#ifndef IFF_LOWER_UP
+#define IFF_LOWER_UP 0x10000  // the carrier (linux/if.h, which clashes with net/if.h)
+#endif
+
 #ifndef ARPHRD_RAWIP
 #define ARPHRD_RAWIP 519  // cellular modems in raw-IP mode
 #endif
@@ -160,9 +164,9 @@ ParsedRoute parseRoute(const nlmsghdr* message) {
   return parsed;
 }
 
-bool linkIsUp(int index) {
+bool linkWorks(int index) {
   std::optional<Link> link;
-  return linkByIndex(index, link) && link && (link->flags & IFF_UP);
+  return linkByIndex(index, link) && link && linkCarries(*link);
 }
 
 bool defaultRouteOf(unsigned char family, std::optional<Route>& best) {
@@ -180,7 +184,7 @@ bool defaultRouteOf(unsigned char family, std::optional<Route>& best) {
   if (outcome != Outcome::ok) return false;
   const ParsedRoute* chosen = nullptr;
   for (const auto& candidate : candidates) {
-    if (!linkIsUp(candidate.route.outputInterface)) continue;
+    if (!linkWorks(candidate.route.outputInterface)) continue;
     if (!chosen || candidate.priority < chosen->priority) chosen = &candidate;
   }
   best = chosen ? std::optional<Route>(chosen->route) : std::nullopt;
@@ -249,13 +253,19 @@ bool linkByIndex(int index, std::optional<Link>& link) {
   return outcome != Outcome::ioError;
 }
 
+bool linkCarries(const Link& link) {
+  // Up but without carrier (cable out, peer gone): the kernel keeps its routes, marked
+  // "linkdown", and nothing gets through.
+  return (link.flags & IFF_UP) && (link.flags & IFF_LOWER_UP);
+}
+
 SCNetworkReachabilityFlags flagsFor(const std::optional<Route>& route, const std::optional<Link>& link) {
   if (!route) return 0;
   if (route->type == RTN_LOCAL) {
     return kSCNetworkReachabilityFlagsReachable | kSCNetworkReachabilityFlagsIsLocalAddress |
            kSCNetworkReachabilityFlagsIsDirect;
   }
-  if (route->type != RTN_UNICAST || !link || !(link->flags & IFF_UP)) return 0;
+  if (route->type != RTN_UNICAST || !link || !linkCarries(*link)) return 0;
   SCNetworkReachabilityFlags flags = kSCNetworkReachabilityFlagsReachable;
   if (link->flags & IFF_POINTOPOINT) {
     flags |= kSCNetworkReachabilityFlagsTransientConnection;

@@ -29,7 +29,9 @@ bool routeTo(const sockaddr* address, std::optional<Route>& route);
 bool defaultRoute(std::optional<Route>& route);
 bool linkByIndex(int index, std::optional<Link>& link);
 
-// Reachable for a local address or a unicast route over a link that is up; direct when no
+// Administratively up and with carrier.
+bool linkCarries(const Link& link);
+// Reachable for a local address or a unicast route over a link that carries; direct when no
 // gateway lies between (a point-to-point link is transient instead); WWAN for a cellular modem.
 SCNetworkReachabilityFlags flagsFor(const std::optional<Route>& route, const std::optional<Link>& link);
 

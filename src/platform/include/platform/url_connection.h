@@ -2,6 +2,7 @@
 // NSURLConnection / NSMutableURLRequest stand-ins over HTTP. The synchronous request blocks the
 // caller up to its time-out; the asynchronous connection runs on a run loop (its sockets are fd
 // sources, its time-outs timers) and calls its delegate on that loop.
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,12 +20,16 @@ class NSMutableURLRequest {
   // Seconds for the whole exchange, connecting included.
   double timeoutInterval() const { return timeout_; }
   void setTimeoutInterval(double seconds) { timeout_ = seconds; }
+  // Bytes of response body accepted; a longer body fails the exchange. 0: no limit.
+  size_t maximumResponseLength() const { return maximumResponseLength_; }
+  void setMaximumResponseLength(size_t bytes) { maximumResponseLength_ = bytes; }
 
  private:
   std::string url_;
   std::string method_ = "GET";
   std::string body_;
   double timeout_ = 60.0;
+  size_t maximumResponseLength_ = 0;
 };
 
 struct NSURLResponse {

@@ -2,7 +2,9 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
 
 #include "platform/exceptions.h"
@@ -22,6 +24,12 @@ constexpr const char* kDeleteFailed = "Error: failed to delete beacons with mess
 constexpr const char* kSelectBeacon =
     "SELECT id, time_started, time_stopped, latitude, longitude FROM beacon WHERE id=?";
 constexpr const char* kSelectBeacons = "SELECT id, time_started, time_stopped, latitude, longitude FROM beacon";
+// The bounded upload's read (the plain scan above is in id order too; here it must be).
+constexpr const char* kSelectOldestBeacons =
+    "SELECT id, time_started, time_stopped, latitude, longitude FROM beacon ORDER BY id LIMIT ?";
+// The exact delete: a carried beacon only while its end is as it was sent.
+constexpr const char* kDeleteSentBeacon = "DELETE FROM beacon WHERE id=? AND time_stopped IS ?";
+constexpr const char* kDeleteSentSubBeacons = "DELETE FROM sub_beacon WHERE beacon_id=?";
 
 // Finalizes a statement however the operation ends.
 class Finalizer {
@@ -211,7 +219,12 @@ std::int32_t BeaconDatabase::readRunningId(sqlite3_stmt* statement) {
   sqlite3_reset(statement);
   if (first == SQLITE_ERROR) return -1;
   std::int32_t answer = -1;
-  while (sqlite3_step(statement) == SQLITE_ROW) answer = sqlite3_column_int(statement, 0);
+  int result = SQLITE_DONE;
+  while ((result = sqlite3_step(statement)) == SQLITE_ROW) answer = sqlite3_column_int(statement, 0);
+  // A statement stopped half-way (busy, locked) still counts as an active reader: the store's next
+  // write would then end in a read transaction, whose shared lock blocks every other process's
+  // writes until the next call.
+  if (result != SQLITE_DONE) sqlite3_reset(statement);
   return answer;
 }
 
@@ -277,10 +290,19 @@ std::optional<JSONDictionary> BeaconDatabase::getCurrentRunningBeacon() {
   return beaconRecord(statement);
 }
 
+JSONArray BeaconDatabase::readBeaconsWithSubBeacons(sqlite3_stmt* statement) {
+  JSONArray records;
+  while (sqlite3_step(statement) == SQLITE_ROW) {
+    JSONDictionary record = beaconRecord(statement);
+    record.set("subbeacons", getCurrentRunningSubBeaconForId(leadingInteger(record.text("id"))));
+    records.emplace_back(std::move(record));
+  }
+  return records;
+}
+
 JSONArray BeaconDatabase::getBeaconsToSendWithBeaconRunning(bool running) {
   std::lock_guard lock(lock_);
   constexpr const char* op = "BeaconDatabase::getBeaconsToSendWithBeaconRunning";
-  JSONArray records;
   sqlite3_stmt* statement = nullptr;
   if (running) {
     const std::int32_t beaconId = getCurrentRunningBeaconID();
@@ -290,12 +312,18 @@ JSONArray BeaconDatabase::getBeaconsToSendWithBeaconRunning(bool running) {
     statement = prepare(kSelectBeacons, op, __LINE__, kRequestFailed);
   }
   Finalizer finalizer(statement);
-  while (sqlite3_step(statement) == SQLITE_ROW) {
-    JSONDictionary record = beaconRecord(statement);
-    record.set("subbeacons", getCurrentRunningSubBeaconForId(leadingInteger(record.text("id"))));
-    records.emplace_back(std::move(record));
-  }
-  return records;
+  return readBeaconsWithSubBeacons(statement);
+}
+
+JSONArray BeaconDatabase::getBeaconsToSendWithBeaconRunning(bool running, std::size_t limit) {
+  std::lock_guard lock(lock_);
+  if (limit == 0) return {};
+  if (running) return getBeaconsToSendWithBeaconRunning(true);
+  constexpr const char* op = "BeaconDatabase::getBeaconsToSendWithBeaconRunning";
+  sqlite3_stmt* statement = prepare(kSelectOldestBeacons, op, __LINE__, kRequestFailed);
+  Finalizer finalizer(statement);
+  sqlite3_bind_int64(statement, 1, static_cast<sqlite3_int64>(std::min<std::size_t>(limit, INT64_MAX)));
+  return readBeaconsWithSubBeacons(statement);
 }
 
 void BeaconDatabase::deleteBeaconsWithBeaconRunning(bool running) {
@@ -313,4 +341,61 @@ void BeaconDatabase::deleteBeaconsWithBeaconRunning(bool running) {
     stepOnce(prepare("DELETE FROM beacon", op, __LINE__, kRequestFailed), op, __LINE__, kDeleteFailed);
     stepOnce(prepare("DELETE FROM sub_beacon", op, __LINE__, kRequestFailed), op, __LINE__, kDeleteFailed);
   }
+}
+
+std::vector<BeaconDatabase::SentBeacon> BeaconDatabase::sentBeacons(const JSONArray& records) {
+  std::vector<SentBeacon> sent;
+  sent.reserve(records.size());
+  for (const auto& value : records) {
+    const auto* record = value.get<JSONDictionary>();
+    if (!record) continue;
+    std::int64_t id = 0;
+    const std::string idText = record->text("id");
+    std::from_chars(idText.data(), idText.data() + idText.size(), id);
+    sent.push_back(SentBeacon{id, record->text("time_stopped")});
+  }
+  return sent;
+}
+
+void BeaconDatabase::deleteSentBeacons(const std::vector<SentBeacon>& sent) {
+  std::lock_guard lock(lock_);
+  constexpr const char* op = "BeaconDatabase::deleteSentBeacons";
+  if (sent.empty()) return;
+  // One transaction: a hundred deletes cost one sync of the file, and another process sees all
+  // of them or none. Taken for writing at once, so a busy store is found here and nowhere later.
+  if (sqlite3_exec(database, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) return;
+  bool committed = false;
+  struct Rollback {
+    sqlite3* database;
+    bool& committed;
+    ~Rollback() {
+      if (!committed) sqlite3_exec(database, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+  } rollback{database, committed};
+
+  sqlite3_stmt* beacon = prepare(kDeleteSentBeacon, op, __LINE__, kRequestFailed);
+  Finalizer beaconFinalizer(beacon);
+  sqlite3_stmt* subBeacons = prepare(kDeleteSentSubBeacons, op, __LINE__, kRequestFailed);
+  Finalizer subBeaconFinalizer(subBeacons);
+  for (const SentBeacon& row : sent) {
+    sqlite3_bind_int64(beacon, 1, row.id);
+    if (row.timeStopped.empty()) {
+      sqlite3_bind_null(beacon, 2);
+    } else {
+      sqlite3_bind_text(beacon, 2, row.timeStopped.data(), static_cast<int>(row.timeStopped.size()), SQLITE_TRANSIENT);
+    }
+    if (!stepKept(beacon, op, __LINE__, kDeleteFailed)) return;
+    if (sqlite3_changes(database) == 0) continue;  // ended since it was sent: it goes again
+    sqlite3_bind_int64(subBeacons, 1, row.id);
+    if (!stepKept(subBeacons, op, __LINE__, kDeleteFailed)) return;
+  }
+  committed = sqlite3_exec(database, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+bool BeaconDatabase::stepKept(sqlite3_stmt* statement, const char* operation, int line, const char* failureFormat) {
+  const int result = sqlite3_step(statement);
+  sqlite3_reset(statement);
+  sqlite3_clear_bindings(statement);
+  if (result == SQLITE_ERROR) fail(operation, line, failureFormat);
+  return result == SQLITE_DONE;
 }

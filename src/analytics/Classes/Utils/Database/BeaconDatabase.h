@@ -7,6 +7,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "Classes/Utils/Database/Database.h"
 #include "JSONValue.h"
@@ -44,6 +45,19 @@ class BeaconDatabase : public TH_Database {
   // After an accepted upload: all but the running beacon's rows when `running`, else everything.
   void deleteBeaconsWithBeaconRunning(bool running);
 
+  // As above, but at most `limit` beacons, oldest first, so a large backlog goes out in parts.
+  JSONArray getBeaconsToSendWithBeaconRunning(bool running, std::size_t limit);
+  // A beacon as an upload carried it: its id and its `time_stopped` then (empty while it ran).
+  struct SentBeacon {
+    std::int64_t id = 0;
+    std::string timeStopped;
+  };
+  static std::vector<SentBeacon> sentBeacons(const JSONArray& records);
+  // After an accepted upload: exactly the beacons it carried, each with its sub-beacons, in one
+  // transaction. Rows another process added since are kept, and so is a carried beacon that has
+  // ended since (it goes again, with its end). A busy store keeps everything for the next upload.
+  void deleteSentBeacons(const std::vector<SentBeacon>& sent);
+
  private:
   explicit BeaconDatabase(std::optional<std::string> code);
 
@@ -52,6 +66,9 @@ class BeaconDatabase : public TH_Database {
   [[noreturn]] void fail(const char* operation, int line, const char* format);
   std::int32_t readRunningId(sqlite3_stmt* statement);
   JSONDictionary beaconRecord(sqlite3_stmt* statement);
+  JSONArray readBeaconsWithSubBeacons(sqlite3_stmt* statement);
+  // One step of a statement that is kept: SQLITE_ERROR is reported, anything but a row resets it.
+  bool stepKept(sqlite3_stmt* statement, const char* operation, int line, const char* failureFormat);
 
   std::recursive_mutex lock_;
   // The running-beacon query, kept prepared between calls (on this store's own connection).
