@@ -33,6 +33,7 @@ class CollectionService {
   int port() const { return port_; }
   // Serves until stop().
   void run();
+  bool running() const { return server_.is_running(); }
   void stop();
 
  private:

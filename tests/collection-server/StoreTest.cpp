@@ -1,0 +1,171 @@
+// The collector keeps what it answers "success" for, once, in SQLite and in PostgreSQL alike.
+#include <gtest/gtest.h>
+
+#include "CollectorHarness.h"
+
+namespace {
+
+class Store : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    std::string skip;
+    database = TestDatabase::create(GetParam(), skip);
+    if (!database) GTEST_SKIP() << skip;
+    store = database->store();
+  }
+
+  std::string count(const char* table) const { return database->rows(std::string("SELECT COUNT(*) FROM ") + table)[0]; }
+
+  std::unique_ptr<TestDatabase> database;
+  std::unique_ptr<SessionStore> store;
+};
+
+const TestSession kFirst{"1", "1700000000", "1700000600", {{"1", "level 1", "1700000010", "1700000100"}}, "52.5", "13.25"};
+const TestSession kSecond{"2", "1700090000", "", {{"2", "menu", "1700090005", ""}, {"3", "menu", "1700090050", ""}}};
+
+TEST_P(Store, KeepsEachSessionOnceHoweverOftenItIsSent) {
+  RunningService service(store.get());
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const auto answer = service.post(uploadBody({kFirst, kSecond}));
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->body, "success");
+  }
+  EXPECT_EQ(count("session"), "2");
+  EXPECT_EQ(count("sub_session"), "3");
+
+  // Sent again once it has ended, a session only gains its end times.
+  TestSession ended = kSecond;
+  ended.stopped = "1700090900";
+  ended.subs[0].stopped = "1700090040";
+  ASSERT_EQ(service.post(uploadBody({ended}))->body, "success");
+  EXPECT_EQ(database->rows("SELECT app_session_id, time_started, time_stopped FROM session ORDER BY id"),
+            (std::vector<std::string>{"1|1700000000|1700000600", "2|1700090000|1700090900"}));
+  EXPECT_EQ(database->rows("SELECT name, time_stopped FROM sub_session ORDER BY id"),
+            (std::vector<std::string>{"level 1|1700000100", "menu|1700090040", "menu|NULL"}));
+
+  // The same numbers and times from another device, or for another application, are other sessions.
+  TestDevice other;
+  other.id = "device-2";
+  ASSERT_EQ(service.post(uploadBody({kFirst}, other))->body, "success");
+  other.application = "xyz";
+  ASSERT_EQ(service.post(uploadBody({kFirst}, other))->body, "success");
+  EXPECT_EQ(count("session"), "4");
+  EXPECT_EQ(database->rows("SELECT COUNT(DISTINCT device_hash) FROM session")[0], "2");
+}
+
+TEST_P(Store, AnswersSuccessOnlyForWhatItHasCommitted) {
+  const bool sqlite = GetParam() == "sqlite";
+  const std::vector<std::string> refuse =
+      sqlite ? std::vector<std::string>{"CREATE TRIGGER refuse BEFORE INSERT ON sub_session BEGIN "
+                                        "SELECT RAISE(ABORT, 'refused by the test'); END"}
+             : std::vector<std::string>{"CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS "
+                                        "$$BEGIN RAISE EXCEPTION 'refused by the test'; END$$",
+                                        "CREATE TRIGGER refuse BEFORE INSERT ON sub_session FOR EACH ROW "
+                                        "EXECUTE FUNCTION refuse()"};
+  TestSession badTime = kFirst;
+  badTime.started = "yesterday";
+  const std::string noName = "beacons=" + [] {
+    std::string json = uploadJson({kSecond});
+    const std::string key = "\"name\":\"menu\",";
+    return json.erase(json.find(key), key.size());
+  }();
+  struct Case {
+    const char* what;
+    std::string body;
+    bool databaseRefuses;
+    int status;
+  };
+  const Case cases[] = {
+      {"not JSON", "beacons={\"iphone_id\":", false, 400},
+      {"no beacons field", "other=1", false, 400},
+      {"a start time that is no number", uploadBody({kFirst, badTime}), false, 400},
+      {"a sub-session without a name", noName, false, 400},
+      {"the database refusing the second statement", uploadBody({kFirst, kSecond}), true, 503},
+  };
+  RunningService service(store.get());
+  for (const Case& c : cases) {
+    if (c.databaseRefuses) {
+      for (const auto& sql : refuse) database->execute(sql);
+    }
+    const auto answer = service.post(c.body);
+    ASSERT_TRUE(answer) << c.what;
+    EXPECT_EQ(answer->status, c.status) << c.what;
+    EXPECT_NE(answer->body, "success") << c.what;
+    EXPECT_EQ(count("session"), "0") << c.what << ": nothing of a refused upload stays";
+  }
+  database->execute(sqlite ? "DROP TRIGGER refuse" : "DROP TRIGGER refuse ON sub_session");
+  ASSERT_EQ(service.post(uploadBody({kFirst, kSecond}))->body, "success");
+  // Committed: another connection sees it all.
+  const Figures seen = database->store()->figures();
+  EXPECT_EQ(seen.sessions, 2);
+  EXPECT_EQ(seen.subSessions, 3);
+}
+
+TEST_P(Store, FiguresSummariseWhatWasSent) {
+  TestDevice older;
+  older.version = "0.0.9";
+  older.model = "aarch64";
+  const std::vector<TestSession> day1 = {
+      {"1", "1700000000", "1700000010", {{"1", "menu", "1700000001", ""}, {"2", "play", "1700000002", ""}}},
+      {"2", "1700001000", "1700001030", {{"3", "menu", "1700001001", ""}}},
+  };
+  const std::vector<TestSession> day2 = {
+      {"3", "1700086400", "1700086450", {{"4", "menu", "1700086401", ""}}},
+      {"4", "1700088000", "1700088070", {}},
+      {"5", "1700092000", "", {{"5", "play", "1700092001", ""}}},
+  };
+  std::string error;
+  for (const auto& [sessions, device] : {std::pair{day1, older}, std::pair{day2, TestDevice{}}}) {
+    const auto upload = decodeUpload(uploadJson(sessions, device), error);
+    ASSERT_TRUE(upload) << error;
+    ASSERT_EQ(store->save(*upload, 0).added, static_cast<int>(sessions.size()));
+  }
+
+  const Figures f = store->figures();
+  EXPECT_EQ(f.sessions, 5);
+  EXPECT_EQ(f.devices, 1);
+  EXPECT_EQ(f.subSessions, 5);
+  ASSERT_TRUE(f.medianSeconds);
+  EXPECT_DOUBLE_EQ(*f.medianSeconds, 40.0) << "the middle of 10, 30, 50 and 70 s; the open session does not count";
+  ASSERT_EQ(f.perDay.size(), 2u);
+  EXPECT_EQ(f.perDay[0].day, 1700000000 / 86400);
+  EXPECT_EQ(f.perDay[0].sessions, 2);
+  EXPECT_EQ(f.perDay[1].sessions, 3);
+  auto labels = [](const std::vector<Figures::Count>& counts) {
+    std::vector<std::string> out;
+    for (const auto& c : counts) out.push_back(c.label + "=" + std::to_string(c.count));
+    return out;
+  };
+  EXPECT_EQ(labels(f.appVersions), (std::vector<std::string>{"0.1.0=3", "0.0.9=2"}));
+  EXPECT_EQ(labels(f.machineTypes), (std::vector<std::string>{"x86_64=3", "aarch64=2"}));
+  EXPECT_EQ(labels(f.subSessionNames), (std::vector<std::string>{"menu=3", "play=2"}));
+  ASSERT_EQ(f.latest.size(), 5u);
+  EXPECT_EQ(f.latest[0].started, 1700092000);
+  EXPECT_FALSE(f.latest[0].stopped);
+  EXPECT_EQ(f.latest[0].subSessions, 1);
+  EXPECT_EQ(f.latest[4].started, 1700000000);
+  EXPECT_EQ(f.latest[4].appVersion, "0.0.9");
+}
+
+INSTANTIATE_TEST_SUITE_P(Databases, Store, ::testing::Values("sqlite", "postgresql"),
+                         [](const auto& p) { return p.param; });
+
+// Another process holding the SQLite file's write lock: the upload fails instead of waiting forever,
+// and succeeds once the lock is gone.
+TEST(SqliteStore, ALockedDatabaseFileIsAFailureNotASuccess) {
+  std::string skip;
+  const auto database = TestDatabase::create("sqlite", skip);
+  const auto store = database->store();
+  RunningService service(store.get());
+  // The transaction holds the write lock from its start.
+  database->raw()->transaction([&](SqlConnection&) {
+    const auto answer = service.post(uploadBody({kFirst}));
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, 503);
+    EXPECT_NE(answer->body, "success");
+  });
+  EXPECT_EQ(service.post(uploadBody({kFirst}))->body, "success");
+  EXPECT_EQ(database->rows("SELECT COUNT(*) FROM session")[0], "1");
+}
+
+}  // namespace
