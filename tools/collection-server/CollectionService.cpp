@@ -29,6 +29,8 @@ CollectionService::CollectionService(SessionStore* store, ServiceOptions options
     : store_(store), options_(options), log_(log) {
   using namespace std::chrono;
   server_.set_payload_max_length(options_.maxBodyBytes);
+  // Small answers go out at once instead of waiting on the client's delayed acknowledgement.
+  server_.set_tcp_nodelay(true);
   const auto read = duration_cast<microseconds>(options_.readTimeout).count();
   server_.set_read_timeout(read / 1000000, read % 1000000);
   server_.Post("/", [this](const httplib::Request& request, httplib::Response& response,
