@@ -5,6 +5,7 @@
 // it misbehave, to watch the app keep its sessions.
 #include <CLI/CLI.hpp>
 #include <csignal>
+#include <filesystem>
 #include <iostream>
 #include <thread>
 
@@ -68,10 +69,16 @@ int main(int argc, char** argv) {
       ->capture_default_str()
       ->check(CLI::PositiveNumber);
   app.add_flag("--quiet", options.quiet, "no line per upload");
-  CLI::App* report = app.add_subcommand("report", "print the collected figures (as on the dashboard) and exit");
+  CLI::App* report =
+      app.add_subcommand("report", "print the figures of --database (as on the dashboard) and exit");
   CLI11_PARSE(app, argc, argv);
 
   if (*report) {
+    // Reporting on a mistyped path should not create an empty database there.
+    if (database.find("://") == std::string::npos && !std::filesystem::exists(database)) {
+      std::cerr << "collection server: no database at " << database << "\n";
+      return 1;
+    }
     const auto store = open(database);
     if (!store) return 1;
     try {
