@@ -98,7 +98,11 @@ void CollectionService::upload(const httplib::Request& request, httplib::Respons
     answer(response, 400, "refused: " + error);
     return note(request, body.size(), "unreadable: " + error, response);
   }
+  const auto delay = [this] {
+    if (options_.delaySeconds > 0) std::this_thread::sleep_for(std::chrono::duration<double>(options_.delaySeconds));
+  };
   if (options_.fail) {
+    delay();
     answer(response, 500, "failure");
     return note(request, body.size(), "not kept (--fail)", response);
   }
@@ -115,7 +119,7 @@ void CollectionService::upload(const httplib::Request& request, httplib::Respons
       return note(request, body.size(), std::string("not stored: ") + e.what(), response);
     }
   }
-  if (options_.delaySeconds > 0) std::this_thread::sleep_for(std::chrono::duration<double>(options_.delaySeconds));
+  delay();
   answer(response, 200, options_.garbage ? "thanks, I guess" : "success");
   note(request, body.size(), what, response);
 }

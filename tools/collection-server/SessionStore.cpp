@@ -83,7 +83,7 @@ SaveOutcome SessionStore::save(const Upload& upload, std::int64_t receivedAt) {
 
 Figures SessionStore::figures(size_t days, size_t top, size_t latest) {
   Figures f;
-  database_->transaction([&](SqlConnection& sql) {
+  database_->snapshot([&](SqlConnection& sql) {
     f = {};
     auto rows = sql.query("SELECT COUNT(*), COUNT(DISTINCT device_hash) FROM session");
     f.sessions = number(rows[0][0]);

@@ -33,6 +33,8 @@ class SqlDatabase {
   // when `work` returns and the commit succeeds, rolled back when anything throws. Throws
   // DatabaseError (or what `work` throws) when nothing was committed.
   virtual void transaction(const std::function<void(SqlConnection&)>& work) = 0;
+  // Runs `work` on one consistent snapshot, for reading only; it does not hold up writers.
+  virtual void snapshot(const std::function<void(SqlConnection&)>& work) { transaction(work); }
   // The column definition of a table's own growing key.
   virtual std::string identityColumn() const = 0;
   // Where the data is, for messages (no password).

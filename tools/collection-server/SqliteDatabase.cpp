@@ -69,7 +69,7 @@ class SqliteConnection final : public SqlConnection {
 
 class SqliteDatabase final : public SqlDatabase {
  public:
-  SqliteDatabase(const std::string& path, int busyMilliseconds) : path_(path) {
+  SqliteDatabase(const std::string& path, int busyMilliseconds) : path_(path), busyMilliseconds_(busyMilliseconds) {
     const std::filesystem::path parent = std::filesystem::path(path).parent_path();
     std::error_code ignored;
     if (!parent.empty()) std::filesystem::create_directories(parent, ignored);
@@ -108,11 +108,27 @@ class SqliteDatabase final : public SqlDatabase {
     }
   }
 
+  // A connection of its own: in WAL mode a reader sees the last commit and blocks no writer.
+  void snapshot(const std::function<void(SqlConnection&)>& work) override {
+    sqlite3* reader = nullptr;
+    const int opened = sqlite3_open_v2(path_.c_str(), &reader, SQLITE_OPEN_READONLY, nullptr);
+    std::unique_ptr<sqlite3, int (*)(sqlite3*)> closing(reader, sqlite3_close);
+    if (opened != SQLITE_OK) {
+      throw DatabaseError("cannot read " + path_ + ": " + (reader ? sqlite3_errmsg(reader) : "out of memory"));
+    }
+    sqlite3_busy_timeout(reader, busyMilliseconds_);
+    SqliteConnection connection(reader);
+    connection.query("BEGIN", {});
+    work(connection);
+    connection.query("COMMIT", {});
+  }
+
   std::string identityColumn() const override { return "INTEGER PRIMARY KEY AUTOINCREMENT"; }
   std::string describe() const override { return "SQLite file " + path_; }
 
  private:
   std::string path_;
+  int busyMilliseconds_;
   sqlite3* db_ = nullptr;
   std::mutex mutex_;
 };
