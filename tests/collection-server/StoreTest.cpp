@@ -111,7 +111,8 @@ TEST_P(Store, FiguresSummariseWhatWasSent) {
   };
   const std::vector<TestSession> day2 = {
       {"3", "1700086400", "1700086450", {{"4", "menu", "1700086401", ""}}},
-      {"4", "1700088000", "1700088070", {}},
+      // A NUL (which PostgreSQL cannot keep) is stored as U+FFFD.
+      {"4", "1700088000", "1700088070", {{"6", std::string("a\0b", 3), "1700088001", ""}}},
       {"5", "1700092000", "", {{"5", "play", "1700092001", ""}}},
   };
   std::string error;
@@ -124,7 +125,7 @@ TEST_P(Store, FiguresSummariseWhatWasSent) {
   const Figures f = store->figures();
   EXPECT_EQ(f.sessions, 5);
   EXPECT_EQ(f.devices, 1);
-  EXPECT_EQ(f.subSessions, 5);
+  EXPECT_EQ(f.subSessions, 6);
   ASSERT_TRUE(f.medianSeconds);
   EXPECT_DOUBLE_EQ(*f.medianSeconds, 40.0) << "the middle of 10, 30, 50 and 70 s; the open session does not count";
   ASSERT_EQ(f.perDay.size(), 2u);
@@ -138,7 +139,7 @@ TEST_P(Store, FiguresSummariseWhatWasSent) {
   };
   EXPECT_EQ(labels(f.appVersions), (std::vector<std::string>{"0.1.0=3", "0.0.9=2"}));
   EXPECT_EQ(labels(f.machineTypes), (std::vector<std::string>{"x86_64=3", "aarch64=2"}));
-  EXPECT_EQ(labels(f.subSessionNames), (std::vector<std::string>{"menu=3", "play=2"}));
+  EXPECT_EQ(labels(f.subSessionNames), (std::vector<std::string>{"menu=3", "play=2", "a\xEF\xBF\xBD" "b=1"}));
   ASSERT_EQ(f.latest.size(), 5u);
   EXPECT_EQ(f.latest[0].started, 1700092000);
   EXPECT_FALSE(f.latest[0].stopped);
