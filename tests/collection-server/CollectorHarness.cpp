@@ -21,34 +21,48 @@ std::string readFile(const std::string& path) {
 // One PostgreSQL server per test program, in a scratch folder, reached over a Unix socket only.
 class ScratchPostgres {
  public:
+  // None (and `skip` set) where PostgreSQL is not installed; throws when it is but does not start.
   static ScratchPostgres* shared(std::string& skip) {
     static std::string why;
+    static bool missing = false;
     static std::unique_ptr<ScratchPostgres> server = [] {
       auto s = std::make_unique<ScratchPostgres>();
-      why = s->start();
+      why = s->start(missing);
       return why.empty() ? std::move(s) : nullptr;
     }();
+    if (server) return server.get();
+    if (!missing) throw std::runtime_error(why);
     skip = why;
-    return server.get();
+    return nullptr;
+  }
+
+  // In /tmp itself, whatever TMPDIR says: the socket path must stay short, and "nobody" must be
+  // able to reach the folder.
+  ScratchPostgres() {
+    char pattern[] = "/tmp/qb-pg-XXXXXX";
+    if (mkdtemp(pattern)) dir_ = pattern;
   }
 
   ~ScratchPostgres() {
     if (started_) run({bin_ + "/pg_ctl", "-D", data(), "-m", "immediate", "-w", "stop"}, "stop.log");
+    std::error_code ignored;
+    if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
   }
 
-  std::string uri(const std::string& database) const { return "postgresql://qb@/" + database + "?host=" + dir_.path().string(); }
+  std::string uri(const std::string& database) const { return "postgresql://qb@/" + database + "?host=" + dir_; }
 
  private:
-  std::string data() const { return dir_.file("data"); }
+  std::string file(const std::string& name) const { return dir_ + "/" + name; }
+  std::string data() const { return file("data"); }
 
   // Runs a PostgreSQL program; as root, as "nobody", since the server refuses to run as root.
   bool run(std::vector<std::string> argv, const std::string& log) const {
     if (geteuid() == 0) argv.insert(argv.begin(), {"/usr/sbin/runuser", "-u", "nobody", "--"});
-    ChildProcess program(argv, {}, dir_.file(log));
+    ChildProcess program(argv, {}, file(log));
     return program.wait(120).value_or(-1) == 0;
   }
 
-  std::string start() {
+  std::string start(bool& missing) {
     for (const char* version : {"17", "16", "15", "14", "13"}) {
       const std::string bin = std::string("/usr/lib/postgresql/") + version + "/bin";
       if (std::filesystem::exists(bin + "/initdb") && std::filesystem::exists(bin + "/pg_ctl")) {
@@ -56,27 +70,28 @@ class ScratchPostgres {
         break;
       }
     }
+    if (dir_.empty()) return "cannot make a scratch folder in /tmp";
+    missing = bin_.empty();
     if (bin_.empty()) return "no PostgreSQL server here (/usr/lib/postgresql/*/bin/initdb); install postgresql";
     if (geteuid() == 0) {
       const passwd* nobody = getpwnam("nobody");
       if (!nobody || !std::filesystem::exists("/usr/sbin/runuser")) return "running as root without a \"nobody\" user to run PostgreSQL as";
-      if (chown(dir_.path().c_str(), nobody->pw_uid, nobody->pw_gid) != 0) return "cannot hand the scratch folder to nobody";
+      if (chown(dir_.c_str(), nobody->pw_uid, nobody->pw_gid) != 0) return "cannot hand the scratch folder to nobody";
     }
     if (!run({bin_ + "/initdb", "-D", data(), "-U", "qb", "--auth=trust", "--locale=C", "--encoding=UTF8", "-N"},
              "initdb.log")) {
-      return "initdb failed: " + readFile(dir_.file("initdb.log"));
+      return "initdb failed: " + readFile(file("initdb.log"));
     }
-    if (!run({bin_ + "/pg_ctl", "-D", data(), "-l", dir_.file("server.log"), "-w", "-t", "60", "-o",
-              "-k " + dir_.path().string() + " -c listen_addresses='' -c fsync=off", "start"},
+    if (!run({bin_ + "/pg_ctl", "-D", data(), "-l", file("server.log"), "-w", "-t", "60", "-o",
+              "-k " + dir_ + " -c listen_addresses='' -c fsync=off", "start"},
              "start.log")) {
-      return "the PostgreSQL server did not start: " + readFile(dir_.file("start.log")) +
-             readFile(dir_.file("server.log"));
+      return "the PostgreSQL server did not start: " + readFile(file("start.log")) + readFile(file("server.log"));
     }
     started_ = true;
     return "";
   }
 
-  TempDir dir_;
+  std::string dir_;
   std::string bin_;
   bool started_ = false;
 };

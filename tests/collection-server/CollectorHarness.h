@@ -18,7 +18,7 @@
 // A fresh, empty database: "sqlite" or "postgresql".
 class TestDatabase {
  public:
-  // None, with `skip` set, when that kind cannot be had here.
+  // None, with `skip` set, when that kind is not installed here; throws when it is but fails.
   static std::unique_ptr<TestDatabase> create(const std::string& kind, std::string& skip);
   virtual ~TestDatabase() = default;
   // What --database takes.
