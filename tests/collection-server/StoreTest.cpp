@@ -109,14 +109,14 @@ TEST_P(Store, FiguresSummariseWhatWasSent) {
       {"1", "1700000000", "1700000010", {{"1", "menu", "1700000001", ""}, {"2", "play", "1700000002", ""}}},
       {"2", "1700001000", "1700001030", {{"3", "menu", "1700001001", ""}}},
   };
-  const std::vector<TestSession> day2 = {
-      {"3", "1700086400", "1700086450", {{"4", "menu", "1700086401", ""}}},
+  const std::vector<TestSession> twoDaysLater = {
+      {"3", "1700172800", "1700172850", {{"4", "menu", "1700172801", ""}}},
       // A NUL (which PostgreSQL cannot keep) is stored as U+FFFD.
-      {"4", "1700088000", "1700088070", {{"6", std::string("a\0b", 3), "1700088001", ""}}},
-      {"5", "1700092000", "", {{"5", "play", "1700092001", ""}}},
+      {"4", "1700174400", "1700174470", {{"6", std::string("a\0b", 3), "1700174401", ""}}},
+      {"5", "1700178400", "", {{"5", "play", "1700178401", ""}}},
   };
   std::string error;
-  for (const auto& [sessions, device] : {std::pair{day1, older}, std::pair{day2, TestDevice{}}}) {
+  for (const auto& [sessions, device] : {std::pair{day1, older}, std::pair{twoDaysLater, TestDevice{}}}) {
     const auto upload = decodeUpload(uploadJson(sessions, device), error);
     ASSERT_TRUE(upload) << error;
     ASSERT_EQ(store->save(*upload, 0).added, static_cast<int>(sessions.size()));
@@ -128,10 +128,11 @@ TEST_P(Store, FiguresSummariseWhatWasSent) {
   EXPECT_EQ(f.subSessions, 6);
   ASSERT_TRUE(f.medianSeconds);
   EXPECT_DOUBLE_EQ(*f.medianSeconds, 40.0) << "the middle of 10, 30, 50 and 70 s; the open session does not count";
-  ASSERT_EQ(f.perDay.size(), 2u);
+  ASSERT_EQ(f.perDay.size(), 3u) << "the day between, without sessions, too";
   EXPECT_EQ(f.perDay[0].day, 1700000000 / 86400);
   EXPECT_EQ(f.perDay[0].sessions, 2);
-  EXPECT_EQ(f.perDay[1].sessions, 3);
+  EXPECT_EQ(f.perDay[1].sessions, 0);
+  EXPECT_EQ(f.perDay[2].sessions, 3);
   auto labels = [](const std::vector<Figures::Count>& counts) {
     std::vector<std::string> out;
     for (const auto& c : counts) out.push_back(c.label + "=" + std::to_string(c.count));
@@ -141,7 +142,7 @@ TEST_P(Store, FiguresSummariseWhatWasSent) {
   EXPECT_EQ(labels(f.machineTypes), (std::vector<std::string>{"x86_64=3", "aarch64=2"}));
   EXPECT_EQ(labels(f.subSessionNames), (std::vector<std::string>{"menu=3", "play=2", "a\xEF\xBF\xBD" "b=1"}));
   ASSERT_EQ(f.latest.size(), 5u);
-  EXPECT_EQ(f.latest[0].started, 1700092000);
+  EXPECT_EQ(f.latest[0].started, 1700178400);
   EXPECT_FALSE(f.latest[0].stopped);
   EXPECT_EQ(f.latest[0].subSessions, 1);
   EXPECT_EQ(f.latest[4].started, 1700000000);

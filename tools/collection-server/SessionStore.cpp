@@ -2,6 +2,7 @@
 
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace {
@@ -107,6 +108,19 @@ Figures SessionStore::figures(size_t days, size_t top, size_t latest) {
                                      " GROUP BY time_started / 86400 ORDER BY day DESC LIMIT $1",
                                      {static_cast<std::int64_t>(days)})) {
       f.perDay.insert(f.perDay.begin(), {number(row[0]), number(row[1])});
+    }
+    // The last `days` days up to the newest session, days without sessions as 0, so the chart's
+    // gaps are gaps.
+    if (!f.perDay.empty()) {
+      const std::int64_t newest = f.perDay.back().day;
+      const std::int64_t first = std::max(f.perDay.front().day, newest - static_cast<std::int64_t>(days) + 1);
+      std::vector<Figures::Day> filled;
+      auto next = f.perDay.begin();
+      for (std::int64_t day = first; day <= newest; ++day) {
+        while (next != f.perDay.end() && next->day < day) ++next;
+        filled.push_back({day, next != f.perDay.end() && next->day == day ? next->sessions : 0});
+      }
+      f.perDay = std::move(filled);
     }
     f.appVersions = counts(
         sql, "SELECT app_version, COUNT(*) FROM session GROUP BY app_version ORDER BY 2 DESC, 1 LIMIT $1", top);

@@ -32,7 +32,7 @@ struct Figures {
   std::int64_t devices = 0;
   std::int64_t subSessions = 0;
   std::optional<double> medianSeconds;  // over the sessions that have ended
-  std::vector<Day> perDay;              // the latest days with sessions, oldest first
+  std::vector<Day> perDay;              // the last days up to the newest session, oldest first
   std::vector<Count> appVersions;       // most sessions first
   std::vector<Count> machineTypes;
   std::vector<Count> subSessionNames;
