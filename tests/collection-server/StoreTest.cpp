@@ -1,6 +1,8 @@
 // The collector keeps what it answers "success" for, once, in SQLite and in PostgreSQL alike.
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include "CollectorHarness.h"
 
 namespace {
@@ -51,6 +53,33 @@ TEST_P(Store, KeepsEachSessionOnceHoweverOftenItIsSent) {
   ASSERT_EQ(service.post(uploadBody({kFirst}, other))->body, "success");
   EXPECT_EQ(count("session"), "4");
   EXPECT_EQ(database->rows("SELECT COUNT(DISTINCT device_hash) FROM session")[0], "2");
+}
+
+// Collectors behind a load balancer share one database; the same upload reaching both at once
+// is still stored once.
+TEST_P(Store, CollectorsSharingADatabaseStoreEachSessionOnce) {
+  const auto otherStore = openSessionStore(database->where());
+  RunningService one(store.get());
+  RunningService other(otherStore.get());
+  std::vector<std::string> uploads;
+  for (int i = 0; i < 20; ++i) {
+    const std::string start = std::to_string(1700000000 + i * 100);
+    uploads.push_back(uploadBody({{std::to_string(i + 10), start, "", {{"1", "menu", start, ""}}}, kFirst}));
+  }
+  std::vector<std::thread> senders;
+  std::atomic<int> failures{0};
+  for (RunningService* service : {&one, &other, &one, &other}) {
+    senders.emplace_back([&, service] {
+      for (const auto& body : uploads) {
+        const auto answer = service->post(body);
+        if (!answer || answer->body != "success") ++failures;
+      }
+    });
+  }
+  for (auto& t : senders) t.join();
+  EXPECT_EQ(failures, 0);
+  EXPECT_EQ(count("session"), "21");
+  EXPECT_EQ(count("sub_session"), "21");
 }
 
 TEST_P(Store, AnswersSuccessOnlyForWhatItHasCommitted) {

@@ -24,6 +24,19 @@ std::vector<Figures::Count> counts(SqlConnection& sql, const char* statement, si
 
 SessionStore::SessionStore(std::unique_ptr<SqlDatabase> database) : database_(std::move(database)) {
   const std::string id = database_->identityColumn();
+  // Collectors starting together on an empty PostgreSQL database race to create the tables; the
+  // loser finds them made on its next try.
+  for (int attempt = 1;; ++attempt) {
+    try {
+      createTables(id);
+      return;
+    } catch (const DatabaseError&) {
+      if (attempt == 3) throw;
+    }
+  }
+}
+
+void SessionStore::createTables(const std::string& id) {
   database_->transaction([&](SqlConnection& sql) {
     sql.query("CREATE TABLE IF NOT EXISTS session (id " + id +
               ", device_hash TEXT NOT NULL, application_code TEXT NOT NULL, app_session_id BIGINT NOT NULL,"
@@ -74,7 +87,8 @@ SaveOutcome SessionStore::save(const Upload& upload, std::int64_t receivedAt) {
             "INSERT INTO sub_session (session_id, app_sub_session_id, name, timed, time_started, time_stopped)"
             " VALUES ($1, $2, $3, $4, $5, $6)"
             " ON CONFLICT (session_id, app_sub_session_id, name, time_started)"
-            " DO UPDATE SET time_stopped = COALESCE(sub_session.time_stopped, excluded.time_stopped)",
+            " DO UPDATE SET time_stopped = excluded.time_stopped"
+            " WHERE sub_session.time_stopped IS NULL AND excluded.time_stopped IS NOT NULL",
             {id, sub.appId, sub.name, static_cast<std::int64_t>(sub.timed), sub.started, orNull(sub.stopped)});
       }
     }

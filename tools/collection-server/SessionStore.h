@@ -58,6 +58,7 @@ class SessionStore {
   std::string describe() const { return database_->describe(); }
 
  private:
+  void createTables(const std::string& identityColumn);
   std::unique_ptr<SqlDatabase> database_;
 };
 
