@@ -53,7 +53,12 @@ void CollectionService::stop() { server_.stop(); }
 
 void CollectionService::upload(const httplib::Request& request, httplib::Response& response,
                                const httplib::ContentReader& reader) {
-  const auto deadline = std::chrono::steady_clock::now() + options_.bodyTimeout;
+  if (request.is_multipart_form_data()) {
+    answer(response, 400, "refused: a multipart body is not an upload");
+    return note(request, 0, "multipart body", response);
+  }
+  const auto started = std::chrono::steady_clock::now();
+  const auto deadline = started + options_.bodyTimeout;
   std::string body;
   bool tooLarge = false;
   bool tooSlow = false;
@@ -74,9 +79,15 @@ void CollectionService::upload(const httplib::Request& request, httplib::Respons
     answer(response, 413, "refused: the body is larger than " + std::to_string(options_.maxBodyBytes) + " bytes");
     return note(request, body.size(), "too large", response);
   }
-  if (tooSlow || !read) {
+  // A read that failed after waiting out the read time-out is a stalled client; one that failed
+  // at once is a body cut short or in an encoding that does not decode.
+  if (tooSlow || (!read && std::chrono::steady_clock::now() - started >= options_.readTimeout)) {
     answer(response, 408, "refused: the body did not arrive in time");
     return note(request, body.size(), "incomplete body", response);
+  }
+  if (!read) {
+    answer(response, 400, "refused: the body could not be read");
+    return note(request, body.size(), "unreadable body", response);
   }
 
   std::string error;
