@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 
 #include "CollectorHarness.h"
 
@@ -17,6 +18,21 @@ class Store : public ::testing::TestWithParam<std::string> {
   }
 
   std::string count(const char* table) const { return database->rows(std::string("SELECT COUNT(*) FROM ") + table)[0]; }
+
+  // From now on the database refuses to store a sub-session of that name, as a database error.
+  void refuseSubSessionsNamed(const std::string& name) const {
+    if (GetParam() == "sqlite") {
+      database->execute("CREATE TRIGGER refuse BEFORE INSERT ON sub_session WHEN NEW.name = '" + name +
+                        "' BEGIN SELECT RAISE(ABORT, 'refused by the test'); END");
+    } else {
+      database->execute("CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS $$BEGIN IF NEW.name = '" +
+                        name + "' THEN RAISE EXCEPTION 'refused by the test'; END IF; RETURN NEW; END$$");
+      database->execute("CREATE TRIGGER refuse BEFORE INSERT ON sub_session FOR EACH ROW EXECUTE FUNCTION refuse()");
+    }
+  }
+  void acceptEverything() const {
+    database->execute(GetParam() == "sqlite" ? "DROP TRIGGER refuse" : "DROP TRIGGER refuse ON sub_session");
+  }
 
   std::unique_ptr<TestDatabase> database;
   std::unique_ptr<SessionStore> store;
@@ -56,41 +72,39 @@ TEST_P(Store, KeepsEachSessionOnceHoweverOftenItIsSent) {
 }
 
 // Collectors behind a load balancer share one database; the same upload reaching both at once
-// is still stored once.
+// is still stored once, and an upload the database refuses takes no other upload down with it.
 TEST_P(Store, CollectorsSharingADatabaseStoreEachSessionOnce) {
+  refuseSubSessionsNamed("poison");
   const auto otherStore = openSessionStore(database->where());
   RunningService one(store.get());
   RunningService other(otherStore.get());
   std::vector<std::string> uploads;
   for (int i = 0; i < 20; ++i) {
     const std::string start = std::to_string(1700000000 + i * 100);
-    uploads.push_back(uploadBody({{std::to_string(i + 10), start, "", {{"1", "menu", start, ""}}}, kFirst}));
+    const char* name = i % 4 == 0 ? "poison" : "menu";
+    uploads.push_back(uploadBody({{std::to_string(i + 10), start, "", {{"1", name, start, ""}}}, kFirst}));
   }
   std::vector<std::thread> senders;
+  std::atomic<int> refused{0};
   std::atomic<int> failures{0};
   for (RunningService* service : {&one, &other, &one, &other}) {
     senders.emplace_back([&, service] {
       for (const auto& body : uploads) {
         const auto answer = service->post(body);
-        if (!answer || answer->body != "success") ++failures;
+        const bool poisoned = body.find("poison") != std::string::npos;
+        if (answer && poisoned && answer->status == 503) ++refused;
+        if (!answer || (answer->body == "success") == poisoned) ++failures;
       }
     });
   }
   for (auto& t : senders) t.join();
   EXPECT_EQ(failures, 0);
-  EXPECT_EQ(count("session"), "21");
-  EXPECT_EQ(count("sub_session"), "21");
+  EXPECT_EQ(refused, 4 * 5);
+  EXPECT_EQ(count("session"), "16");
+  EXPECT_EQ(count("sub_session"), "16");
 }
 
 TEST_P(Store, AnswersSuccessOnlyForWhatItHasCommitted) {
-  const bool sqlite = GetParam() == "sqlite";
-  const std::vector<std::string> refuse =
-      sqlite ? std::vector<std::string>{"CREATE TRIGGER refuse BEFORE INSERT ON sub_session BEGIN "
-                                        "SELECT RAISE(ABORT, 'refused by the test'); END"}
-             : std::vector<std::string>{"CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS "
-                                        "$$BEGIN RAISE EXCEPTION 'refused by the test'; END$$",
-                                        "CREATE TRIGGER refuse BEFORE INSERT ON sub_session FOR EACH ROW "
-                                        "EXECUTE FUNCTION refuse()"};
   TestSession badTime = kFirst;
   badTime.started = "yesterday";
   const std::string noName = "beacons=" + [] {
@@ -109,20 +123,18 @@ TEST_P(Store, AnswersSuccessOnlyForWhatItHasCommitted) {
       {"no beacons field", "other=1", false, 400},
       {"a start time that is no number", uploadBody({kFirst, badTime}), false, 400},
       {"a sub-session without a name", noName, false, 400},
-      {"the database refusing the second statement", uploadBody({kFirst, kSecond}), true, 503},
+      {"the database refusing the second session's sub-session", uploadBody({kFirst, kSecond}), true, 503},
   };
   RunningService service(store.get());
   for (const Case& c : cases) {
-    if (c.databaseRefuses) {
-      for (const auto& sql : refuse) database->execute(sql);
-    }
+    if (c.databaseRefuses) refuseSubSessionsNamed("menu");
     const auto answer = service.post(c.body);
     ASSERT_TRUE(answer) << c.what;
     EXPECT_EQ(answer->status, c.status) << c.what;
     EXPECT_NE(answer->body, "success") << c.what;
     EXPECT_EQ(count("session"), "0") << c.what << ": nothing of a refused upload stays";
   }
-  database->execute(sqlite ? "DROP TRIGGER refuse" : "DROP TRIGGER refuse ON sub_session");
+  acceptEverything();
   ASSERT_EQ(service.post(uploadBody({kFirst, kSecond}))->body, "success");
   // Committed: another connection sees it all.
   const Figures seen = database->store()->figures();
@@ -197,6 +209,46 @@ TEST(SqliteStore, ALockedDatabaseFileIsAFailureNotASuccess) {
   });
   EXPECT_EQ(service.post(uploadBody({kFirst}))->body, "success");
   EXPECT_EQ(database->rows("SELECT COUNT(*) FROM session")[0], "1");
+}
+
+// Transactions queued behind a running commit are committed together; one that fails is left
+// out and the others are stored.
+TEST(SqliteStore, ATransactionFailingInAGroupCommitTakesNoOtherWithIt) {
+  TempDir dir;
+  const auto database = openSqlite(dir.file("group.sqlite"));
+  database->transaction([](SqlConnection& c) { c.query("CREATE TABLE t (v INTEGER)"); });
+  std::promise<void> queued;
+  std::thread first([&] {
+    database->transaction([&](SqlConnection& c) {
+      c.query("INSERT INTO t VALUES (1)");
+      queued.get_future().wait();  // the others queue up meanwhile
+    });
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::vector<std::thread> others;
+  std::atomic<int> failed{0};
+  for (int v = 2; v <= 5; ++v) {
+    others.emplace_back([&, v] {
+      try {
+        database->transaction([&](SqlConnection& c) {
+          c.query("INSERT INTO t VALUES ($1)", {std::int64_t{v}});
+          if (v == 3) c.query("INSERT INTO no_such_table VALUES (1)");
+        });
+      } catch (const DatabaseError&) {
+        ++failed;
+      }
+    });
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  queued.set_value();
+  first.join();
+  for (auto& t : others) t.join();
+  EXPECT_EQ(failed, 1);
+  std::vector<std::string> values;
+  database->snapshot([&](SqlConnection& c) {
+    for (const auto& row : c.query("SELECT v FROM t ORDER BY v")) values.push_back(row[0].value_or(""));
+  });
+  EXPECT_EQ(values, (std::vector<std::string>{"1", "2", "4", "5"}));
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
-// SQLite: one connection, one writer at a time. WAL lets `report` and the dashboard read while
+// SQLite: one connection, one writer at a time, commits grouped. WAL lets `report` and the dashboard read while
 // an upload is written; synchronous=FULL makes a commit survive a power cut, which is what the
 // "success" answer promises.
 #include <sqlite3.h>
 
+#include <condition_variable>
+#include <exception>
 #include <filesystem>
 #include <mutex>
 
@@ -94,18 +96,29 @@ class SqliteDatabase final : public SqlDatabase {
   }
   ~SqliteDatabase() override { sqlite3_close(db_); }
 
+  // Group commit: whoever finds no commit running writes every transaction queued meanwhile in
+  // one SQLite transaction, each inside a savepoint of its own, and syncs once for all of them.
+  // Each caller returns (or throws) only after that commit, so "committed" still means on disk.
   void transaction(const std::function<void(SqlConnection&)>& work) override {
-    std::lock_guard lock(mutex_);
-    SqliteConnection connection(db_);
-    // IMMEDIATE takes the write lock up front, so a busy database fails here, not half-way.
-    connection.query("BEGIN IMMEDIATE", {});
-    try {
-      work(connection);
-      connection.query("COMMIT", {});
-    } catch (...) {
-      if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-      throw;
+    Pending mine{&work, nullptr, false};
+    std::unique_lock lock(mutex_);
+    queue_.push_back(&mine);
+    while (!mine.done) {
+      if (writing_) {
+        finished_.wait(lock);
+        continue;
+      }
+      writing_ = true;
+      std::vector<Pending*> batch;
+      batch.swap(queue_);
+      lock.unlock();
+      commit(batch);
+      lock.lock();
+      for (Pending* p : batch) p->done = true;
+      writing_ = false;
+      finished_.notify_all();
     }
+    if (mine.error) std::rethrow_exception(mine.error);
   }
 
   // A connection of its own: in WAL mode a reader sees the last commit and blocks no writer.
@@ -127,10 +140,45 @@ class SqliteDatabase final : public SqlDatabase {
   std::string describe() const override { return "SQLite file " + path_; }
 
  private:
+  struct Pending {
+    const std::function<void(SqlConnection&)>* work;
+    std::exception_ptr error;
+    bool done = false;
+  };
+
+  void commit(const std::vector<Pending*>& batch) {
+    SqliteConnection connection(db_);
+    try {
+      // IMMEDIATE takes the write lock up front, so a busy database fails here, not half-way.
+      connection.query("BEGIN IMMEDIATE", {});
+      for (Pending* p : batch) {
+        connection.query("SAVEPOINT one", {});
+        try {
+          (*p->work)(connection);
+          connection.query("RELEASE one", {});
+        } catch (...) {
+          p->error = std::current_exception();
+          connection.query("ROLLBACK TO one", {});
+          connection.query("RELEASE one", {});
+        }
+      }
+      connection.query("COMMIT", {});
+    } catch (...) {
+      // Nothing of the batch is stored: each caller hears so.
+      if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+      for (Pending* p : batch) {
+        if (!p->error) p->error = std::current_exception();
+      }
+    }
+  }
+
   std::string path_;
   int busyMilliseconds_;
   sqlite3* db_ = nullptr;
   std::mutex mutex_;
+  std::condition_variable finished_;
+  std::vector<Pending*> queue_;
+  bool writing_ = false;
 };
 
 }  // namespace
