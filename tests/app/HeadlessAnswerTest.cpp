@@ -187,7 +187,7 @@ TEST_F(HeadlessAnswer, TheNextRunHandsStoredSessionsToTheCollectionServerAndEmpt
 
   const std::string address = "127.0.0.1:" + std::to_string(28000 + getpid() % 1000);
   // A slow server: the launch upload is still on its way when the (virtual-time) run is over.
-  ChildProcess server({QB_COLLECTION_SERVER_PROGRAM, "--listen", address, "--delay", "1"}, {},
+  ChildProcess server({QB_COLLECTION_SERVER_PROGRAM, "--listen", address, "--print-only", "--delay", "1"}, {},
                       dir.file("server.log"));
   for (int i = 0; i < 100 && readFile(dir.file("server.log")).find(address) == std::string::npos; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));

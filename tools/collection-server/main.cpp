@@ -1,33 +1,22 @@
-// quibblers-collection-server: a local stand-in for the analytics collection server. It accepts
-// the app's POST to "/", decodes the "beacons" form field, prints each session and sub-session,
-// and answers "success", so the app deletes what it sent. Flags make it fail, stall or answer
-// something else, to watch the app keep its sessions for the next attempt.
-#include <httplib.h>
-
+// quibblers-collection-server: the collector for the app's usage reports. It keeps every upload
+// it accepts in a database (SQLite by default, or PostgreSQL) and answers "success" only once
+// the upload is committed; GET / and `report` show what has been collected. `--print-only`
+// keeps the old stand-in that prints and keeps nothing; `--fail`, `--garbage` and `--delay` make
+// it misbehave, to watch the app keep its sessions.
 #include <CLI/CLI.hpp>
-#include <chrono>
-#include <cstdio>
-#include <ctime>
+#include <csignal>
+#include <filesystem>
 #include <iostream>
-#include <mutex>
 #include <thread>
 
-#include "UploadReport.h"
+#include "CollectionService.h"
+#include "TerminalReport.h"
 
 #ifndef QB_COLLECTION_SERVER
 #define QB_COLLECTION_SERVER "127.0.0.1:8787"
 #endif
 
 namespace {
-
-std::string timestamp() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char buffer[16];
-  std::strftime(buffer, sizeof buffer, "%H:%M:%S", &local);
-  return buffer;
-}
 
 bool splitHostPort(const std::string& text, std::string& host, int& port) {
   const size_t colon = text.rfind(':');
@@ -37,26 +26,69 @@ bool splitHostPort(const std::string& text, std::string& host, int& port) {
   try {
     size_t used = 0;
     port = std::stoi(text.substr(colon + 1), &used);
-    return used == text.size() - colon - 1 && port > 0 && port < 65536;
+    return used == text.size() - colon - 1 && port >= 0 && port < 65536;
   } catch (const std::exception&) {
     return false;
+  }
+}
+
+std::unique_ptr<SessionStore> open(const std::string& where) {
+  try {
+    return openSessionStore(where);
+  } catch (const std::exception& e) {
+    std::cerr << "collection server: " << e.what() << "\n";
+    return nullptr;
   }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"Local collection server for Quibblers' usage reports"};
+  CLI::App app{"Collector for Quibblers' usage reports: keeps each accepted upload in a database"};
+  app.fallthrough();
   std::string listen = QB_COLLECTION_SERVER;
-  bool fail = false;
-  bool garbage = false;
-  double delay = 0.0;
-  app.add_option("--listen", listen, "HOST:PORT to listen on")->capture_default_str();
-  app.add_flag("--fail", fail, "answer HTTP 500 \"failure\": the app keeps its sessions");
-  app.add_flag("--garbage", garbage, "answer HTTP 200 with a body other than \"success\": the app keeps its sessions");
-  app.add_option("--delay", delay, "wait SECONDS before answering (the app gives up after 10 s at launch, 5 s at exit)")
+  std::string database = defaultDatabasePath();
+  bool printOnly = false;
+  ServiceOptions options;
+  double bodyTimeout = 10.0;
+  app.add_option("--listen", listen, "HOST:PORT to listen on (port 0: any free port)")->capture_default_str();
+  app.add_option("--database", database,
+                 "SQLite file, or postgresql://USER@HOST/DATABASE (a libpq connection URI)")
+      ->capture_default_str();
+  app.add_flag("--print-only", printOnly, "print each upload and answer \"success\" without keeping anything");
+  app.add_flag("--fail", options.fail, "answer HTTP 500 \"failure\" and keep nothing: the app keeps its sessions");
+  app.add_flag("--garbage", options.garbage,
+               "keep the upload but answer HTTP 200 with a body other than \"success\": the app sends it again");
+  app.add_option("--delay", options.delaySeconds,
+                 "wait SECONDS before answering (the app gives up after 10 s at launch, 5 s at exit)")
       ->check(CLI::NonNegativeNumber);
+  app.add_option("--max-body", options.maxBodyBytes, "refuse request bodies above BYTES with HTTP 413")
+      ->capture_default_str()
+      ->check(CLI::PositiveNumber);
+  app.add_option("--body-timeout", bodyTimeout, "SECONDS a request body may take to arrive (HTTP 408 after)")
+      ->capture_default_str()
+      ->check(CLI::PositiveNumber);
+  app.add_flag("--quiet", options.quiet, "no line per upload");
+  CLI::App* report =
+      app.add_subcommand("report", "print the figures of --database (as on the dashboard) and exit");
   CLI11_PARSE(app, argc, argv);
+
+  if (*report) {
+    // Reporting on a mistyped path should not create an empty database there.
+    if (database.find("://") == std::string::npos && !std::filesystem::exists(database)) {
+      std::cerr << "collection server: no database at " << database << "\n";
+      return 1;
+    }
+    const auto store = open(database);
+    if (!store) return 1;
+    try {
+      std::cout << terminalReport(store->figures(), store->describe());
+    } catch (const std::exception& e) {
+      std::cerr << "collection server: cannot read " << store->describe() << ": " << e.what() << "\n";
+      return 1;
+    }
+    return 0;
+  }
 
   std::string host;
   int port = 0;
@@ -64,44 +96,41 @@ int main(int argc, char** argv) {
     std::cerr << "collection server: --listen needs HOST:PORT, not \"" << listen << "\"\n";
     return 2;
   }
+  options.bodyTimeout = std::chrono::milliseconds(static_cast<long long>(bodyTimeout * 1000));
+  std::unique_ptr<SessionStore> store;
+  if (!printOnly) {
+    store = open(database);
+    if (!store) return 1;
+  }
 
-  std::mutex printing;
-  httplib::Server server;
-  server.Post("/", [&](const httplib::Request& request, httplib::Response& response) {
-    std::string error;
-    std::optional<std::string> report;
-    if (request.has_param("beacons")) {
-      report = describeUpload(request.get_param_value("beacons"), error);
-    } else {
-      error = "no \"beacons\" form field";
-    }
-    if (delay > 0) std::this_thread::sleep_for(std::chrono::duration<double>(delay));
-    std::string answer = "success";
-    response.status = 200;
-    if (!report) {
-      response.status = 400;
-      answer = "failure";
-    } else if (fail) {
-      response.status = 500;
-      answer = "failure";
-    } else if (garbage) {
-      answer = "thanks, I guess";
-    }
-    response.set_content(answer, "text/plain");
-    std::lock_guard lock(printing);
-    std::cout << timestamp() << " upload from " << request.remote_addr << ", " << request.body.size() << " bytes\n";
-    std::cout << (report ? *report : "  unreadable: " + error + "\n");
-    std::cout << "  answered " << response.status << " \"" << answer << "\"\n" << std::flush;
-  });
+  // SIGINT and SIGTERM end the server between requests, so the database is closed cleanly.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-  if (!server.bind_to_port(host, port)) {
+  CollectionService service(store.get(), options, std::cout);
+  if (!service.bind(host, port)) {
     std::cerr << "collection server: cannot listen on " << listen << "\n";
     return 1;
   }
-  std::cout << "collection server listening on http://" << listen << "/"
-            << (fail ? " (failing)" : garbage ? " (answering garbage)" : "")
-            << (delay > 0 ? " (answering after " + std::to_string(delay) + " s)" : "") << "\n"
+  const std::string address = (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" +
+                              std::to_string(service.port());
+  std::cout << "collection server listening on http://" << address << "/"
+            << (store ? ", keeping uploads in " + store->describe() : " (printing only, keeping nothing)")
+            << (options.fail ? " (failing)" : options.garbage ? " (answering garbage)" : "")
+            << (options.delaySeconds > 0 ? " (answering after " + std::to_string(options.delaySeconds) + " s)" : "")
+            << "\n"
             << std::flush;
-  server.listen_after_bind();
+  std::thread stopper([&] {
+    int received = 0;
+    sigwait(&signals, &received);
+    service.stop();
+  });
+  service.run();
+  // run() also returns when listening fails; wake the signal thread then.
+  pthread_kill(stopper.native_handle(), SIGTERM);
+  stopper.join();
   return 0;
 }
