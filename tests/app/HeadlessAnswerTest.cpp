@@ -238,7 +238,7 @@ TEST_F(HeadlessAnswer, WithAnalyticsOffNothingIsStoredOrSentAndEarlierSessionsSt
   ASSERT_EQ(storedSessions(dir.file("data") + "/" + kStore).size(), 1u);
   // A server that would take the stored session gets nothing from runs with analytics off.
   const std::string address = "127.0.0.1:" + std::to_string(28000 + (getpid() + 500) % 1000);
-  ChildProcess server({QB_COLLECTION_SERVER_PROGRAM, "--listen", address}, {}, dir.file("server.log"));
+  ChildProcess server({QB_COLLECTION_SERVER_PROGRAM, "--listen", address, "--print-only"}, {}, dir.file("server.log"));
   for (int i = 0; i < 100 && readFile(dir.file("server.log")).find(address) == std::string::npos; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
