@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <sstream>
 
 #include "platform/resources.h"
@@ -43,9 +44,16 @@ LaunchParse parseLaunchOptions(int argc, const char* const* argv) {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     result.exitNow = true;
-    result.exitCode = app.exit(e, out, err);
-    result.message = out.str() + err.str();
-    if (result.exitCode != 0) result.message += "Run 'quibblers --help' for the options.\n";
+    if (e.get_exit_code() == 0) {  // --help, --version
+      result.exitCode = app.exit(e, out, err);
+      result.message = out.str() + err.str();
+      return result;
+    }
+    // One line for the mistake, one for the way out.
+    result.exitCode = e.get_exit_code();
+    std::string what = e.what();
+    std::replace(what.begin(), what.end(), '\n', ' ');
+    result.message = "quibblers: " + what + "\nRun 'quibblers --help' for the options.\n";
     return result;
   }
 

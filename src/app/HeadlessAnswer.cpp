@@ -1,7 +1,9 @@
 #include "HeadlessAnswer.h"
 
+#include <csignal>
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 #include "AnswerOutputs.h"
 #include "Beacon.h"
@@ -11,7 +13,7 @@
 #include "PuppetAppDelegate.h"
 #include "TerminationSignals.h"
 #include "VoiceEngineState.h"
-#include "WavFile.h"
+#include "platform/recording.h"
 #include "platform/progress.h"
 #include "platform/runloop.h"
 
@@ -25,18 +27,50 @@ bool uploadInFlight() {
   }
 }
 
+const char* signalName(int signal) {
+  switch (signal) {
+    case SIGINT: return "SIGINT";
+    case SIGTERM: return "SIGTERM";
+    case SIGHUP: return "SIGHUP";
+    default: return "a signal";
+  }
+}
+
+// The line an interrupted run ends with, and its exit status.
+int interrupted(double answered, std::optional<double> total) {
+  const int signal = TerminationSignals::received();
+  TerminationSignals::acknowledge();
+  char amount[96];
+  if (total) {
+    std::snprintf(amount, sizeof amount, "%.1f s of the %.1f s recording", answered, *total);
+  } else {
+    std::snprintf(amount, sizeof amount, "%.1f s of the recording", answered);
+  }
+  std::fprintf(stderr, "quibblers: stopped by %s after answering %s; no output written\n",
+               signalName(signal), amount);
+  return TerminationSignals::exitStatus(signal);
+}
+
 }  // namespace
 
 int runHeadlessAnswer(const LaunchOptions& options) {
-  TerminationSignals::block();
-  platform::WavReadResult mic = platform::readMonoWav16(*options.mic);
-  if (!mic.ok()) {
-    std::fprintf(stderr, "quibblers: %s\n", mic.error.c_str());
+  TerminationSignals::install();
+  // The recording first: an unreadable one leaves nothing behind. Opening a FIFO blocks until a
+  // writer comes, or a termination signal interrupts it.
+  std::string error;
+  std::string note;
+  auto recording = platform::openRecording(*options.mic, error, note);
+  if (TerminationSignals::received()) return interrupted(0, std::nullopt);
+  if (!recording) {
+    std::fprintf(stderr, "quibblers: %s\n", error.c_str());
     return 1;
   }
-  std::string error;
+  if (!note.empty()) std::fprintf(stderr, "quibblers: %s\n", note.c_str());
+  std::optional<double> total;
+  if (auto length = recording->length()) total = static_cast<double>(*length) / 44100.0;
+
   AnswerOutputPaths paths{options.speaker, options.framesDir, options.video, options.frameLog};
-  auto outputs = AnswerOutputs::open(paths, 640, 960, error);
+  auto outputs = AnswerOutputs::open(paths, *options.mic, 640, 960, error);
   if (!outputs) {
     std::fprintf(stderr, "quibblers: %s\n", error.c_str());
     return 1;
@@ -44,13 +78,16 @@ int runHeadlessAnswer(const LaunchOptions& options) {
 
   platform::RunLoop& loop = platform::RunLoop::main();
   loop.useVirtualTime();
-  auto device = std::make_shared<platform::OfflineAudioBackend>(std::move(mic.samples),
+  auto device = std::make_shared<platform::OfflineAudioBackend>(std::move(recording),
                                                                 options.framesPerCycle, loop);
+  device->setCycleSink([&](const std::int16_t* fed, const std::int16_t* speaker, std::size_t n) {
+    outputs->addAudio(fed, speaker, n);
+  });
   platform::setAudioBackend(device);
   seedEngineRandom(1);  // the same recording always gets the same answer
 
   std::unique_ptr<MainInterface> ui;
-  if (outputs->wantsFrames() || options.flat || options.tuning) {
+  if (outputs->wantsTicks() || options.flat || options.tuning) {
     ui = MainInterface::load(options.flat, options.tuning, error);
     if (!ui) {
       std::fprintf(stderr, "quibblers: %s\n", error.c_str());
@@ -66,21 +103,28 @@ int runHeadlessAnswer(const LaunchOptions& options) {
   }
   if (options.greeting) delegate.loadGreeting();
 
-  const double total = static_cast<double>(device->microphoneSampleCount() +
-                                           device->trailingCycles() * device->framesPerCycle()) /
-                       44100.0;
-  platform::ProgressBar progress("answering", platform::ProgressBar::stderrIsTerminal() && total > 5);
+  const double expected = total.value_or(0) + device->trailingCycles() * device->framesPerCycle() / 44100.0;
+  platform::ProgressBar progress("answering", platform::ProgressBar::stderrIsTerminal() && expected > 5);
   if (ui) {
     ui->glView->eaglLayer().setPresentObserver([&] {
       ui->tick();
-      outputs->addFrame(ui->window->composite(), loop.now(), programMode,
-                        ui->glView->getValue(), ui->glView->current_quibbler());
-      progress.update(loop.now() / total);
+      outputs->addFrame(outputs->wantsPictures() ? ui->window->composite() : nullptr, loop.now(),
+                        programMode, ui->glView->getValue(), ui->glView->current_quibbler());
+      if (total) progress.update(loop.now() / expected);
     });
   }
 
   std::unique_ptr<TerminationSignals> signals;
+  bool stoppedEarly = false;
   UIApplicationMain(delegate, [&](UIApplication& app) {
+    // A failed output or an unreadable rest of the recording ends the run at once: nothing of
+    // it will be kept.
+    loop.addTimer(0.1, 0.1, [&] {
+      if ((outputs->error().empty() && device->microphoneError().empty()) || stoppedEarly) return;
+      stoppedEarly = true;
+      device->unitStop();
+      app.terminate();
+    });
     device->setOnFinished([&] {
       // The answer is complete: no more frames. A report still on its way to the collection
       // server (a virtual-time run can outpace it) gets up to 10 s of real time to arrive, so the
@@ -97,13 +141,19 @@ int runHeadlessAnswer(const LaunchOptions& options) {
   });
   progress.finish();
   if (ui) ui->glView->eaglLayer().setPresentObserver({});
-
-  const bool ok = outputs->finish(device->microphoneFed(), device->speakerOutput(), error);
+  const double answered = static_cast<double>(device->microphoneSamplesUsed()) / 44100.0;
   platform::setAudioBackend(nullptr);
+  if (TerminationSignals::received()) return interrupted(answered, total);
+
+  bool ok = device->microphoneError().empty();
+  if (!ok) error = "cannot read " + *options.mic + ": " + device->microphoneError();
+  if (ok && !outputs->finish(error)) ok = false;
+  if (TerminationSignals::received()) return interrupted(answered, total);
   if (!ok) {
-    std::fprintf(stderr, "quibblers: %s\n", error.c_str());
+    std::fprintf(stderr, "quibblers: %s; no output written\n", error.c_str());
     return 1;
   }
+  // A closed stdout (SIGPIPE is ignored) only loses these lines: the outputs are in place.
   if (options.speaker) std::printf("wrote %s (what the loudspeaker played)\n", options.speaker->c_str());
   if (options.video) std::printf("wrote %s (%zu frames at 24 fps)\n", options.video->c_str(), outputs->framesAdded());
   if (options.framesDir) std::printf("wrote %zu frames to %s\n", outputs->framesAdded(), options.framesDir->c_str());
