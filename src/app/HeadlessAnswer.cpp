@@ -117,6 +117,18 @@ int runHeadlessAnswer(const LaunchOptions& options) {
   std::unique_ptr<TerminationSignals> signals;
   bool stoppedEarly = false;
   UIApplicationMain(delegate, [&](UIApplication& app) {
+    if (ui && !outputs->wantsPictures()) {
+      // The frame log alone: the same ticks on the same clock, without drawing any picture.
+      ui->glView->stopAnimation();
+      const double interval = ui->glView->animationInterval();
+      loop.addTimer(interval, interval, [&] {
+        if (device->finished()) return;
+        ui->glView->advance();
+        outputs->addFrame(nullptr, loop.now(), programMode, ui->glView->getValue(),
+                          ui->glView->current_quibbler());
+        if (total) progress.update(loop.now() / expected);
+      });
+    }
     // A failed output or an unreadable rest of the recording ends the run at once: nothing of
     // it will be kept.
     loop.addTimer(0.1, 0.1, [&] {
