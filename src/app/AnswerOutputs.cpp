@@ -64,13 +64,6 @@ std::string check(Target& t, bool folder) {
   if (stat(parent.c_str(), &parentInfo) != 0) return "cannot write " + t.given + ": " + parent.string() + ": " + std::strerror(errno);
   if (!S_ISDIR(parentInfo.st_mode)) return "cannot write " + t.given + ": " + parent.string() + " is not a folder";
   if (access(parent.c_str(), W_OK | X_OK) != 0) return "cannot write " + t.given + ": " + parent.string() + ": " + std::strerror(errno);
-  if (folder && t.exists) {
-    const std::string foreign = foreignEntry(t.resolved);
-    if (!foreign.empty()) {
-      return "cannot write frames into " + t.given + ": it holds " + foreign +
-             ", which is not a frame; give a new or empty folder, or one of earlier frames";
-    }
-  }
   return {};
 }
 
@@ -107,6 +100,10 @@ std::string checkAll(std::vector<Target>& targets, const std::string& input) {
         if (&other != &t && within(other.resolved, t.resolved)) {
           return "cannot write " + describe(other) + " inside the frames folder " + t.given;
         }
+      }
+      if (const std::string foreign = t.exists ? foreignEntry(t.resolved) : ""; !foreign.empty()) {
+        return "cannot write frames into " + t.given + ": it holds " + foreign +
+               ", which is not a frame; give a new or empty folder, or one of earlier frames";
       }
     }
   }
