@@ -49,8 +49,8 @@ LaunchParse parseLaunchOptions(int argc, const char* const* argv) {
       result.message = out.str() + err.str();
       return result;
     }
-    // One line for the mistake, one for the way out.
-    result.exitCode = e.get_exit_code();
+    // One line for the mistake, one for the way out; the usual status of a usage error.
+    result.exitCode = 2;
     std::string what = e.what();
     std::replace(what.begin(), what.end(), '\n', ' ');
     result.message = "quibblers: " + what + "\nRun 'quibblers --help' for the options.\n";

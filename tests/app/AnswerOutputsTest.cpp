@@ -279,7 +279,7 @@ TEST(CommandLine, AMistakeIsOneLineAndOneHint) {
     std::vector<std::string> argv = {QB_QUIBBLERS};
     argv.insert(argv.end(), args.begin(), args.end());
     ChildProcess app(argv, {}, dir.file("out.log"));
-    EXPECT_NE(app.wait(30).value_or(0), 0);
+    EXPECT_EQ(app.wait(30).value_or(0), 2);
     const std::string output = readFile(dir.file("out.log"));
     EXPECT_EQ(lineCount(output), 2) << output;
     EXPECT_EQ(output.rfind("quibblers: ", 0), 0u) << output;
