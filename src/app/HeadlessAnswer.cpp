@@ -114,6 +114,10 @@ int runHeadlessAnswer(const LaunchOptions& options) {
     });
   }
 
+  if (TerminationSignals::received()) {
+    platform::setAudioBackend(nullptr);
+    return interrupted(0, total);
+  }
   std::unique_ptr<TerminationSignals> signals;
   bool stoppedEarly = false;
   UIApplicationMain(delegate, [&](UIApplication& app) {
@@ -160,7 +164,8 @@ int runHeadlessAnswer(const LaunchOptions& options) {
   bool ok = device->microphoneError().empty();
   if (!ok) error = "cannot read " + *options.mic + ": " + device->microphoneError();
   if (ok && !outputs->finish(error)) ok = false;
-  if (TerminationSignals::received()) return interrupted(answered, total);
+  // A signal after every output is in place comes too late to undo the run.
+  if (!ok && TerminationSignals::received()) return interrupted(answered, total);
   if (!ok) {
     std::fprintf(stderr, "quibblers: %s; no output written\n", error.c_str());
     return 1;
