@@ -37,6 +37,10 @@ LaunchParse parseLaunchOptions(int argc, const char* const* argv) {
       ->excludes(mic)->excludes(list);
   app.add_flag("--no-window", o.noWindow, "Live audio in the terminal, without a window")->excludes(mic);
   list->excludes(mic);
+  app.footer(
+      "Headless outputs appear only when complete; a failed or interrupted run leaves none.\n"
+      "Exit status: 0 done, 1 recording or output failed, 2 command-line mistake, 3 no display or\n"
+      "sound device, 128+N stopped by signal N (130 SIGINT, 143 SIGTERM, 129 SIGHUP).");
 
   std::ostringstream out;
   std::ostringstream err;
