@@ -54,6 +54,9 @@ std::string check(Target& t, bool folder) {
   std::error_code ec;
   t.resolved = fs::weakly_canonical(fs::absolute(t.given), ec);
   if (ec || t.given.empty()) return "cannot write " + describe(t) + ": " + (ec ? ec.message() : "no file name");
+  if (!folder && t.given.back() == '/') return "cannot write " + t.given + ": it names a folder";
+  // "DIR/" names DIR.
+  if (!t.resolved.has_filename() && t.resolved.has_parent_path()) t.resolved = t.resolved.parent_path();
   t.exists = stat(t.resolved.c_str(), &t.info) == 0;
   if (!t.exists && errno != ENOENT) return "cannot write " + t.given + ": " + std::strerror(errno);
   if (t.exists && folder && !S_ISDIR(t.info.st_mode)) return "cannot write frames into " + t.given + ": it is not a folder";

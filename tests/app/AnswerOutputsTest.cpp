@@ -115,6 +115,7 @@ TEST_F(AnswerOutputs, RefusedOutputsFailBeforeTheRunAndLeaveEveryFileAsItWas) {
       {{"--speaker", work.file("out.wav"), "--frame-log", work.file("out.wav")}, "name the same file"},
       {{"--speaker", work.file("earlier.wav"), "--video", work.file("link-to-earlier.mp4")}, "name the same file"},
       {{"--video", work.file("folder")}, "it is a folder"},
+      {{"--speaker", work.file("out.wav/")}, "it names a folder"},
       {{"--speaker", work.file("missing/out.wav")}, "No such file or directory"},
       {{"--frames", work.file("album")}, "holiday.jpg, which is not a frame"},
       {{"--frames", work.path().string()}, "holds the recording being answered"},
@@ -136,7 +137,7 @@ TEST_F(AnswerOutputs, ACompleteRunReplacesEarlierOutputsWhole) {
   const std::string video = work.file("V.mp4");
   const std::vector<std::string> outputs = {
       "--speaker", video + ".track.wav", "--frame-log", video + ".video-only.mp4",
-      "--video", video, "--frames", work.file("frames")};
+      "--video", video, "--frames", work.file("frames/")};
   writeFile(video, "earlier video");
   fs::create_directory(work.file("frames"));
   writeFile(work.file("frames/frame_099999.png"), "a frame of a longer earlier run");
