@@ -70,9 +70,14 @@ void TerminationSignals::install() {
   sigemptyset(&kick.sa_mask);
   kick.sa_flags = 0;  // no SA_RESTART: the interrupted call returns EINTR
   sigaction(kickSignal(), &kick, nullptr);
-  if (pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
   pthread_t watcher;
-  if (pthread_create(&watcher, nullptr, waitForSignals, nullptr) == 0) pthread_detach(watcher);
+  if (pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) == 0 &&
+      pthread_create(&watcher, nullptr, waitForSignals, nullptr) == 0) {
+    pthread_detach(watcher);
+    return;
+  }
+  // Nobody would take them: let them end the process as they would by default.
+  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
 }
 
 int TerminationSignals::received() { return platform::interruptionSignal(); }
