@@ -40,7 +40,7 @@ LaunchParse parseLaunchOptions(int argc, const char* const* argv) {
   app.footer(
       "Headless outputs appear only when complete; a failed or interrupted run leaves none.\n"
       "Exit status: 0 done, 1 recording or output failed, 2 command-line mistake, 3 no display or\n"
-      "sound device, 128+N stopped by signal N (130 SIGINT, 143 SIGTERM, 129 SIGHUP).");
+      "sound device, 128+N headless answer stopped by signal N (130 SIGINT, 143 SIGTERM, 129 SIGHUP).");
 
   std::ostringstream out;
   std::ostringstream err;
