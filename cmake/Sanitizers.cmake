@@ -4,8 +4,13 @@ if(QB_SANITIZE STREQUAL "address")
 elseif(QB_SANITIZE STREQUAL "thread")
   add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
   add_link_options(-fsanitize=thread)
+elseif(QB_SANITIZE STREQUAL "fuzz")
+  # libFuzzer targets (clang only): everything instrumented, the fuzzers link the engine.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
 elseif(NOT QB_SANITIZE STREQUAL "")
-  message(FATAL_ERROR "QB_SANITIZE must be '', 'address' or 'thread'")
+  message(FATAL_ERROR "QB_SANITIZE must be '', 'address', 'thread' or 'fuzz'")
 endif()
 
 # Adds every immediate subdirectory of DIR that has a CMakeLists.txt, so new back ends and test

@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <memory>
 #include <sstream>
 #include <string_view>
@@ -56,6 +57,10 @@ LaunchParse parseLaunchOptions(int argc, const char* const* argv, const char* do
       ->excludes(mic)->excludes(list);
   app.add_flag("--no-window", o.noWindow, "Live audio in the terminal, without a window")->excludes(mic);
   list->excludes(mic);
+  app.footer(
+      "Headless outputs appear only when complete; a failed or interrupted run leaves none.\n"
+      "Exit status: 0 done, 1 recording or output failed, 2 command-line mistake, 3 no display or\n"
+      "sound device, 128+N headless answer stopped by signal N (130 SIGINT, 143 SIGTERM, 129 SIGHUP).");
 
   std::ostringstream out;
   std::ostringstream err;
@@ -63,9 +68,16 @@ LaunchParse parseLaunchOptions(int argc, const char* const* argv, const char* do
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     result.exitNow = true;
-    result.exitCode = app.exit(e, out, err);
-    result.message = out.str() + err.str();
-    if (result.exitCode != 0) result.message += "Run 'quibblers --help' for the options.\n";
+    if (e.get_exit_code() == 0) {  // --help, --version
+      result.exitCode = app.exit(e, out, err);
+      result.message = out.str() + err.str();
+      return result;
+    }
+    // One line for the mistake, one for the way out; the usual status of a usage error.
+    result.exitCode = 2;
+    std::string what = e.what();
+    std::replace(what.begin(), what.end(), '\n', ' ');
+    result.message = "quibblers: " + what + "\nRun 'quibblers --help' for the options.\n";
     return result;
   }
 

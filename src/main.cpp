@@ -23,8 +23,8 @@ constexpr const char* kTryOffline =
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Before any thread exists, so every thread leaves Ctrl-C and SIGTERM to the run loop.
-  TerminationSignals::block();
+  // Before any thread exists, so every thread leaves SIGINT, SIGTERM and SIGHUP to the app.
+  TerminationSignals::install();
   const LaunchParse parsed = parseLaunchOptions(argc, argv, std::getenv("DO_NOT_TRACK"));
   if (parsed.exitNow) {
     std::fputs(parsed.message.c_str(), parsed.exitCode == 0 ? stdout : stderr);

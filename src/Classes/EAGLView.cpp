@@ -190,20 +190,25 @@ void EAGLView::setAnimationInterval(double interval) {
   }
 }
 
-void EAGLView::drawView() {
+void EAGLView::advance() {
   const std::uint16_t mode = programMode;
   if (mode == kModeListening || mode == kModeRecording) setValueIdle(0);
   if (mode == kModePlaying || mode == kModeGreeting) {
     setValue(static_cast<float>(averageLevel.load()) / static_cast<float>(maxRecordingLevels.load()));
   }
+  const std::int32_t cur = current_quibbler_;
+  momentum_x_[0] = momentum_x_[0] * inertia_x_[cur] + (target_x_ - current_x_) * spring_x_[cur];
+  current_x_ = current_x_ + momentum_x_[0];
+}
+
+void EAGLView::drawView() {
+  advance();
 
   glClear(GL_COLOR_BUFFER_BIT);
   EAGLContext::setCurrentContext(context_.get());
   glBindFramebufferOES(GL_FRAMEBUFFER_OES, viewFramebuffer_);
 
   const std::int32_t cur = current_quibbler_;
-  momentum_x_[0] = momentum_x_[0] * inertia_x_[cur] + (target_x_ - current_x_) * spring_x_[cur];
-  current_x_ = current_x_ + momentum_x_[0];
 
   glMatrixMode(GL_PROJECTION);
   glLoadIdentity();

@@ -55,8 +55,10 @@ class EAGLView : public UIView {
   void setAnimationInterval(double interval);
   double animationInterval() const { return animationInterval_; }
 
-  // One animation tick: level update, camera step, draw, present.
+  // One animation tick: advance(), then draw and present.
   void drawView();
+  // One tick's state without drawing: the mouth frame from the engine's level, the camera step.
+  void advance();
   void setValue(float level);
   int getValue() const;
   void setValueIdle(float unused);

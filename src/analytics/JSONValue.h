@@ -61,11 +61,12 @@ class JSONDictionary {
   const JSONValue* find(const std::string& key) const;
   // The text stored under `key`, or empty when absent or not a text.
   const std::string& text(const std::string& key) const;
-  size_t size() const { return entries_.size(); }
-  bool empty() const { return entries_.empty(); }
-  void reserve(size_t n) { entries_.reserve(n); }
-  std::vector<Entry>::const_iterator begin() const { return entries_.begin(); }
-  std::vector<Entry>::const_iterator end() const { return entries_.end(); }
+  // Defined below JSONValue: some compilers need the entries' type complete here.
+  size_t size() const;
+  bool empty() const;
+  void reserve(size_t n);
+  std::vector<Entry>::const_iterator begin() const;
+  std::vector<Entry>::const_iterator end() const;
   bool operator==(const JSONDictionary& other) const;
 
  private:
@@ -97,3 +98,8 @@ class JSONValue {
 inline JSONDictionary::JSONDictionary(std::initializer_list<Entry> entries) : entries_(entries) {}
 
 inline bool JSONDictionary::operator==(const JSONDictionary& other) const { return entries_ == other.entries_; }
+inline size_t JSONDictionary::size() const { return entries_.size(); }
+inline bool JSONDictionary::empty() const { return entries_.empty(); }
+inline void JSONDictionary::reserve(size_t n) { entries_.reserve(n); }
+inline std::vector<JSONDictionary::Entry>::const_iterator JSONDictionary::begin() const { return entries_.begin(); }
+inline std::vector<JSONDictionary::Entry>::const_iterator JSONDictionary::end() const { return entries_.end(); }

@@ -1,38 +1,221 @@
 #include "AnswerOutputs.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <regex>
 
-#include "WavFile.h"
+#include "platform/output_file.h"
 
-std::vector<std::int16_t> mixForBystander(const std::vector<std::int16_t>& microphone,
-                                          const std::vector<std::int16_t>& speaker) {
-  std::vector<std::int16_t> mix(std::max(microphone.size(), speaker.size()));
-  for (std::size_t i = 0; i < mix.size(); ++i) {
-    const int a = i < microphone.size() ? microphone[i] : 0;
-    const int b = i < speaker.size() ? speaker[i] : 0;
-    mix[i] = static_cast<std::int16_t>(std::clamp(a + b, -32768, 32767));
-  }
-  return mix;
+namespace fs = std::filesystem;
+
+namespace {
+
+// One output as the checks see it.
+struct Target {
+  Target(const char* o, std::string g) : option(o), given(std::move(g)) {}
+  const char* option;
+  std::string given;
+  fs::path resolved;  // absolute, links followed
+  bool exists = false;
+  struct stat info {};
+};
+
+bool isFrameName(const std::string& name) {
+  static const std::regex frame("frame_[0-9]{6}\\.png");
+  return std::regex_match(name, frame);
 }
 
-std::unique_ptr<AnswerOutputs> AnswerOutputs::open(const AnswerOutputPaths& paths, int width,
+// The first entry of `dir` that a frames run did not write, or empty.
+std::string foreignEntry(const fs::path& dir) {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(dir, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (!isFrameName(name) || !entry.is_regular_file(ec)) return name;
+  }
+  return ec ? ec.message() : std::string();
+}
+
+bool within(const fs::path& path, const fs::path& dir) {
+  const auto [end, _] = std::mismatch(dir.begin(), dir.end(), path.begin(), path.end());
+  return end == dir.end();
+}
+
+std::string describe(const Target& t) { return t.option + std::string(" ") + t.given; }
+
+// Resolves and checks one output; empty, or why it is refused.
+std::string check(Target& t, bool folder) {
+  std::error_code ec;
+  t.resolved = fs::weakly_canonical(fs::absolute(t.given), ec);
+  if (ec || t.given.empty()) return "cannot write " + describe(t) + ": " + (ec ? ec.message() : "no file name");
+  if (!folder && t.given.back() == '/') return "cannot write " + t.given + ": it names a folder";
+  // "DIR/" names DIR.
+  if (!t.resolved.has_filename() && t.resolved.has_parent_path()) t.resolved = t.resolved.parent_path();
+  t.exists = stat(t.resolved.c_str(), &t.info) == 0;
+  if (!t.exists && errno != ENOENT) return "cannot write " + t.given + ": " + std::strerror(errno);
+  if (t.exists && folder && !S_ISDIR(t.info.st_mode)) return "cannot write frames into " + t.given + ": it is not a folder";
+  if (t.exists && !folder && S_ISDIR(t.info.st_mode)) return "cannot write " + t.given + ": it is a folder";
+  if (t.exists && !folder && !S_ISREG(t.info.st_mode)) return "cannot write " + t.given + ": it is not a regular file";
+  const fs::path parent = t.resolved.parent_path();
+  struct stat parentInfo {};
+  if (stat(parent.c_str(), &parentInfo) != 0) return "cannot write " + t.given + ": " + parent.string() + ": " + std::strerror(errno);
+  if (!S_ISDIR(parentInfo.st_mode)) return "cannot write " + t.given + ": " + parent.string() + " is not a folder";
+  if (access(parent.c_str(), W_OK | X_OK) != 0) return "cannot write " + t.given + ": " + parent.string() + ": " + std::strerror(errno);
+  return {};
+}
+
+bool sameFile(const Target& a, const Target& b) {
+  if (a.resolved == b.resolved) return true;
+  return a.exists && b.exists && a.info.st_dev == b.info.st_dev && a.info.st_ino == b.info.st_ino;
+}
+
+// Checks every output against the others and the input; empty, or why one is refused.
+std::string checkAll(std::vector<Target>& targets, const std::string& input) {
+  for (auto& t : targets) {
+    if (auto why = check(t, std::string(t.option) == "--frames"); !why.empty()) return why;
+  }
+  Target recording{"--mic", input};
+  std::error_code ec;
+  recording.resolved = fs::weakly_canonical(fs::absolute(input), ec);
+  recording.exists = stat(input.c_str(), &recording.info) == 0;
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    const Target& t = targets[i];
+    if (sameFile(t, recording)) {
+      return "refusing to write " + describe(t) + ": it is the recording being answered (" + input + ")";
+    }
+    for (std::size_t j = i + 1; j < targets.size(); ++j) {
+      if (sameFile(t, targets[j])) {
+        return std::string(t.option) + " and " + targets[j].option + " name the same file (" + t.given +
+               "); give each output its own";
+      }
+    }
+    if (std::string(t.option) == "--frames") {
+      if (within(recording.resolved, t.resolved)) {
+        return "refusing to write frames into " + t.given + ": it holds the recording being answered";
+      }
+      for (const auto& other : targets) {
+        if (&other != &t && within(other.resolved, t.resolved)) {
+          return "cannot write " + describe(other) + " inside the frames folder " + t.given;
+        }
+      }
+      if (const std::string foreign = t.exists ? foreignEntry(t.resolved) : ""; !foreign.empty()) {
+        return "cannot write frames into " + t.given + ": it holds " + foreign +
+               ", which is not a frame; give a new or empty folder, or one of earlier frames";
+      }
+    }
+  }
+  return {};
+}
+
+// Replaces the folder `final` (missing, empty or earlier frames) with `fresh`. Empty or why not.
+std::string replaceFolder(const fs::path& fresh, const fs::path& final) {
+  std::error_code ec;
+  if (!fs::exists(final, ec)) {
+    if (std::rename(fresh.c_str(), final.c_str()) != 0) return std::strerror(errno);
+    return {};
+  }
+  if (const std::string foreign = foreignEntry(final); !foreign.empty()) {
+    return "it now holds " + foreign + ", which is not a frame";
+  }
+  // Swap the two in one step, so the folder always holds a whole series; then drop the old one.
+  if (renameat2(AT_FDCWD, fresh.c_str(), AT_FDCWD, final.c_str(), RENAME_EXCHANGE) != 0) {
+    if (errno != EINVAL && errno != ENOSYS) return std::strerror(errno);
+    // The filesystem cannot swap: move the old folder aside first.
+    const fs::path aside = fs::path(fresh).concat(".old");
+    if (std::rename(final.c_str(), aside.c_str()) != 0) return std::strerror(errno);
+    if (std::rename(fresh.c_str(), final.c_str()) != 0) {
+      const std::string why = std::strerror(errno);
+      std::rename(aside.c_str(), final.c_str());
+      return why;
+    }
+    fs::remove_all(aside, ec);
+    return {};
+  }
+  fs::remove_all(fresh, ec);  // now the old frames
+  return {};
+}
+
+void removeTemporary(std::string& path) {
+  if (path.empty()) return;
+  std::error_code ec;
+  fs::remove_all(path, ec);
+  path.clear();
+}
+
+}  // namespace
+
+void mixForBystander(const std::int16_t* microphone, const std::int16_t* speaker,
+                     std::size_t count, std::int16_t* mix) {
+  for (std::size_t i = 0; i < count; ++i) {
+    mix[i] = static_cast<std::int16_t>(std::clamp(microphone[i] + speaker[i], -32768, 32767));
+  }
+}
+
+std::unique_ptr<AnswerOutputs> AnswerOutputs::open(const AnswerOutputPaths& paths,
+                                                   const std::string& input, int width,
                                                    int height, std::string& error) {
+  std::vector<Target> targets;
+  if (paths.speaker) targets.push_back({"--speaker", *paths.speaker});
+  if (paths.video) targets.push_back({"--video", *paths.video});
+  if (paths.framesDir) targets.push_back({"--frames", *paths.framesDir});
+  if (paths.frameLog) targets.push_back({"--frame-log", *paths.frameLog});
+  error = checkAll(targets, input);
+  if (!error.empty()) return nullptr;
+
   std::unique_ptr<AnswerOutputs> out(new AnswerOutputs());
-  out->paths_ = paths;
-  if (paths.framesDir) {
-    out->pngs_ = platform::PngFrameWriter::open(*paths.framesDir, width, height, error);
-    if (!out->pngs_) return nullptr;
+  out->given_ = paths;
+  auto resolved = [&](const char* option) {
+    return std::find_if(targets.begin(), targets.end(),
+                        [&](const Target& t) { return std::string(t.option) == option; })
+        ->resolved.string();
+  };
+  if (paths.speaker) {
+    out->paths_.speaker = resolved("--speaker");
+    out->speakerFd_ = platform::createTemporaryBeside(*out->paths_.speaker, "part", out->speakerTemp_, error);
+    if (out->speakerFd_ < 0) return nullptr;
+    out->speaker_ = platform::WavStreamWriter::open(out->speakerFd_, *paths.speaker, error);
+    if (!out->speaker_) return nullptr;
   }
   if (paths.video) {
-    out->video_ = platform::VideoWriter::open(*paths.video, width, height, 24, error);
+    out->paths_.video = resolved("--video");
+    out->video_ = platform::VideoWriter::open(*out->paths_.video, width, height, 24, error);
     if (!out->video_) return nullptr;
+    // The sound track goes through a temporary WAV beside the video.
+    out->trackFd_ = platform::createTemporaryBeside(*out->paths_.video, "track", out->trackTemp_, error);
+    if (out->trackFd_ < 0) return nullptr;
+    out->track_ = platform::WavStreamWriter::open(out->trackFd_, "the sound track of " + *paths.video, error);
+    if (!out->track_) return nullptr;
+  }
+  if (paths.framesDir) {
+    out->paths_.framesDir = resolved("--frames");
+    const fs::path final(*out->paths_.framesDir);
+    std::string pattern = (final.parent_path() / ("." + final.filename().string() + ".frames-XXXXXX")).string();
+    if (!mkdtemp(pattern.data())) {
+      error = "cannot write frames into " + *paths.framesDir + ": " + std::strerror(errno);
+      return nullptr;
+    }
+    out->framesTemp_ = pattern;
+    const int fd = ::open(pattern.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+      platform::makePublic(fd, true);
+      close(fd);
+    }
+    out->pngs_ = platform::PngFrameWriter::open(pattern, width, height, error);
+    if (!out->pngs_) return nullptr;
   }
   if (paths.frameLog) {
-    out->log_ = std::fopen(paths.frameLog->c_str(), "w");
+    out->paths_.frameLog = resolved("--frame-log");
+    const int fd = platform::createTemporaryBeside(*out->paths_.frameLog, "part", out->logTemp_, error);
+    if (fd < 0) return nullptr;
+    out->log_ = fdopen(fd, "w");
     if (!out->log_) {
+      close(fd);
       error = "cannot write " + *paths.frameLog + ": " + std::strerror(errno);
       return nullptr;
     }
@@ -42,43 +225,102 @@ std::unique_ptr<AnswerOutputs> AnswerOutputs::open(const AnswerOutputPaths& path
 }
 
 AnswerOutputs::~AnswerOutputs() {
+  speaker_.reset();
+  track_.reset();
+  video_.reset();
+  if (speakerFd_ >= 0) close(speakerFd_);
+  if (trackFd_ >= 0) close(trackFd_);
   if (log_) std::fclose(log_);
+  removeTemporary(speakerTemp_);
+  removeTemporary(trackTemp_);
+  removeTemporary(logTemp_);
+  removeTemporary(framesTemp_);
+}
+
+void AnswerOutputs::fail(const std::string& why) {
+  if (error_.empty()) error_ = why;
 }
 
 void AnswerOutputs::addFrame(const std::uint8_t* rgba, double time, int mode, int mouthFrame,
                              int character) {
-  if (pngs_ && !pngs_->writeFrame(rgba) && frameError_.empty()) frameError_ = pngs_->error();
-  if (video_ && !video_->writeFrame(rgba) && frameError_.empty()) {
-    frameError_ = "the video encoder stopped taking frames";
+  if (pngs_ && error_.empty() && !pngs_->writeFrame(rgba)) {
+    // Name the folder the person gave, not the temporary one.
+    std::string why = pngs_->error();
+    if (const auto at = why.find(framesTemp_ + "/"); at != std::string::npos) {
+      why.replace(at, framesTemp_.size() + 1, given_.framesDir->empty() ? "" : *given_.framesDir + "/");
+    }
+    fail(why);
   }
-  if (log_) std::fprintf(log_, "%zu,%.6f,%d,%d,%d\n", frames_, time, mode, mouthFrame, character);
+  if (video_ && error_.empty() && !video_->writeFrame(rgba)) fail(video_->error());
+  if (log_ && error_.empty() &&
+      std::fprintf(log_, "%zu,%.6f,%d,%d,%d\n", frames_, time, mode, mouthFrame, character) < 0) {
+    fail("cannot write " + *given_.frameLog + ": " + std::strerror(errno));
+  }
   ++frames_;
 }
 
-bool AnswerOutputs::finish(const std::vector<std::int16_t>& microphone,
-                           const std::vector<std::int16_t>& speaker, std::string& error) {
-  std::vector<std::string> problems;
-  if (!frameError_.empty()) problems.push_back(frameError_);
-  if (log_) {
-    if (std::fclose(log_) != 0) problems.push_back("cannot finish " + *paths_.frameLog);
+void AnswerOutputs::addAudio(const std::int16_t* microphone, const std::int16_t* speaker,
+                             std::size_t count) {
+  if (!error_.empty()) return;
+  if (speaker_ && !speaker_->write(speaker, count)) fail(speaker_->error());
+  if (track_) {
+    mix_.resize(count);
+    mixForBystander(microphone, speaker, count, mix_.data());
+    if (!track_->write(mix_.data(), count)) fail(track_->error());
+  }
+}
+
+bool AnswerOutputs::finish(std::string& error) {
+  // Complete everything in the temporary files first...
+  if (error_.empty() && speaker_) {
+    if (!speaker_->close()) fail(speaker_->error());
+    const int fd = speakerFd_;
+    speakerFd_ = -1;
+    platform::makePublic(fd);
+    std::string why;
+    if (!platform::syncAndClose(fd, *given_.speaker, why)) fail(why);
+  }
+  if (error_.empty() && log_) {
+    platform::makePublic(fileno(log_));
+    std::string why;
+    if (std::fflush(log_) != 0) fail("cannot write " + *given_.frameLog + ": " + std::strerror(errno));
+    const int fd = dup(fileno(log_));
+    std::fclose(log_);
     log_ = nullptr;
+    if (error_.empty() && !platform::syncAndClose(fd, *given_.frameLog, why)) fail(why);
   }
-  if (paths_.speaker) {
-    const std::string e = platform::writeMonoWav16(*paths_.speaker, speaker);
-    if (!e.empty()) problems.push_back(e);
+  if (error_.empty() && video_) {
+    if (!track_->close()) fail(track_->error());
+    const int fd = trackFd_;
+    trackFd_ = -1;
+    std::string why;
+    if (close(fd) != 0) fail("cannot write the sound track of " + *given_.video + ": " + std::strerror(errno));
+    if (error_.empty() && !video_->complete(trackTemp_, why)) fail(why);
   }
-  if (video_) {
-    // The sound track goes through a temporary WAV beside the video.
-    const std::string track = *paths_.video + ".track.wav";
-    std::string e = platform::writeMonoWav16(track, mixForBystander(microphone, speaker));
-    if (e.empty() && !video_->finish(track, e)) problems.push_back(e);
-    if (!e.empty() && std::find(problems.begin(), problems.end(), e) == problems.end()) problems.push_back(e);
-    std::error_code ec;
-    std::filesystem::remove(track, ec);
-    video_.reset();
+  if (error_.empty() && pngs_ && pngs_->framesWritten() == 0) fail("no frame was rendered");
+
+  // ...then put them all in place.
+  auto place = [this](std::string& temporary, const std::string& final) {
+    if (!error_.empty()) return;
+    if (std::rename(temporary.c_str(), final.c_str()) != 0) {
+      fail("cannot write " + final + ": " + std::strerror(errno));
+    } else {
+      temporary.clear();
+    }
+  };
+  if (paths_.speaker) place(speakerTemp_, *paths_.speaker);
+  if (paths_.frameLog) place(logTemp_, *paths_.frameLog);
+  if (error_.empty() && video_) {
+    std::string why;
+    if (!video_->commit(why)) fail(why);
   }
-  if (problems.empty()) return true;
-  error.clear();
-  for (const auto& p : problems) error += (error.empty() ? "" : "; ") + p;
-  return false;
+  if (error_.empty() && pngs_) {
+    if (const std::string why = replaceFolder(framesTemp_, *paths_.framesDir); !why.empty()) {
+      fail("cannot write frames into " + *given_.framesDir + ": " + why);
+    } else {
+      framesTemp_.clear();
+    }
+  }
+  error = error_;
+  return error_.empty();
 }

@@ -2,6 +2,11 @@
 // Where a headless run writes the character's answer: the loudspeaker WAV, numbered PNG frames,
 // an MP4 whose sound track mixes the person and the character, and a per-frame log (tick, time,
 // engine mode, mouth frame, selected character) that tests and curious people can read.
+//
+// Every output is checked before the run starts and written to a temporary file (or folder)
+// beside its final name as the run goes; finish() puts them all in place only when every one is
+// complete. Whatever is not finished is removed, so a failed or interrupted run leaves nothing
+// new behind and an earlier file at an output's path untouched.
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -9,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "WavFile.h"
 #include "platform/png_frames.h"
 #include "platform/video.h"
 
@@ -21,35 +27,56 @@ struct AnswerOutputPaths {
 
 class AnswerOutputs {
  public:
-  // Opens every picture output before anything runs, so a bad path fails at once. Null with
-  // `error` set when one cannot be opened.
-  static std::unique_ptr<AnswerOutputs> open(const AnswerOutputPaths& paths, int width, int height,
+  // Refuses an output whose folder is missing or not writable, one that is a folder (for
+  // --frames: a folder holding anything but frames), and any output that is the recording
+  // `input` or another output (compared as files, links followed). Then opens every output's
+  // temporary file. Null with `error` set (one sentence) when an output is refused.
+  static std::unique_ptr<AnswerOutputs> open(const AnswerOutputPaths& paths,
+                                             const std::string& input, int width, int height,
                                              std::string& error);
   ~AnswerOutputs();
+  AnswerOutputs(const AnswerOutputs&) = delete;
+  AnswerOutputs& operator=(const AnswerOutputs&) = delete;
 
-  bool wantsFrames() const { return pngs_ || video_ || log_; }
+  // Frames or video need the pictures drawn; the frame log alone does not.
+  bool wantsPictures() const { return pngs_ || video_; }
+  bool wantsTicks() const { return wantsPictures() || log_; }
 
-  // One animation tick's composited frame (width × height RGBA, top row first).
+  // One animation tick. `rgba` is the composited frame (width × height, top row first); it may
+  // be null when !wantsPictures().
   void addFrame(const std::uint8_t* rgba, double time, int mode, int mouthFrame, int character);
+  // One audio cycle, aligned sample for sample: what the microphone fed and what the loudspeaker
+  // got.
+  void addAudio(const std::int16_t* microphone, const std::int16_t* speaker, std::size_t count);
 
-  // Writes the audio outputs and closes the video. `microphone` and `speaker` are aligned sample
-  // for sample. Returns false with `error` set when any output failed; the others are still
-  // written.
-  bool finish(const std::vector<std::int16_t>& microphone,
-              const std::vector<std::int16_t>& speaker, std::string& error);
+  // Empty until an output fails; then why (the run can stop: nothing will be written).
+  const std::string& error() const { return error_; }
+
+  // Completes every output and moves them all into place. False with `error` set when any
+  // failed; then none is left behind.
+  bool finish(std::string& error);
 
   std::size_t framesAdded() const { return frames_; }
 
  private:
   AnswerOutputs() = default;
-  AnswerOutputPaths paths_;
+  void fail(const std::string& why);
+
+  AnswerOutputPaths given_;  // as the person gave them, for messages
+  AnswerOutputPaths paths_;  // the final paths, links resolved
+  std::string speakerTemp_, trackTemp_, logTemp_, framesTemp_;
+  int speakerFd_ = -1;
+  int trackFd_ = -1;
+  std::unique_ptr<platform::WavStreamWriter> speaker_;
+  std::unique_ptr<platform::WavStreamWriter> track_;
+  std::vector<std::int16_t> mix_;
   std::unique_ptr<platform::PngFrameWriter> pngs_;
   std::unique_ptr<platform::VideoWriter> video_;
   std::FILE* log_ = nullptr;
   std::size_t frames_ = 0;
-  std::string frameError_;
+  std::string error_;
 };
 
-// The bystander's sound track: person and character summed, saturating.
-std::vector<std::int16_t> mixForBystander(const std::vector<std::int16_t>& microphone,
-                                          const std::vector<std::int16_t>& speaker);
+// The bystander's sound: person and character summed, saturating, into `mix`.
+void mixForBystander(const std::int16_t* microphone, const std::int16_t* speaker,
+                     std::size_t count, std::int16_t* mix);

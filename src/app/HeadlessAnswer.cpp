@@ -1,7 +1,9 @@
 #include "HeadlessAnswer.h"
 
+#include <csignal>
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 #include "AnswerOutputs.h"
 #include "Beacon.h"
@@ -25,17 +27,28 @@ bool uploadInFlight() {
   }
 }
 
-// The whole recording, converted on the way in (saying so in one line).
-bool readRecording(const std::string& path, std::vector<std::int16_t>& samples, std::string& error) {
-  std::string note;
-  auto source = platform::openRecording(path, error, note);
-  if (!source) return false;
-  if (!note.empty()) std::fprintf(stderr, "quibblers: %s\n", note.c_str());
-  std::int16_t block[4096];
-  while (const std::size_t n = source->read(block, 4096)) samples.insert(samples.end(), block, block + n);
-  if (source->error().empty()) return true;
-  error = "'" + path + "': " + source->error();
-  return false;
+const char* signalName(int signal) {
+  switch (signal) {
+    case SIGINT: return "SIGINT";
+    case SIGTERM: return "SIGTERM";
+    case SIGHUP: return "SIGHUP";
+    default: return "a signal";
+  }
+}
+
+// The line an interrupted run ends with, and its exit status.
+int interrupted(double answered, std::optional<double> total) {
+  const int signal = TerminationSignals::received();
+  TerminationSignals::acknowledge();
+  char amount[96];
+  if (total) {
+    std::snprintf(amount, sizeof amount, "%.1f s of the %.1f s recording", answered, *total);
+  } else {
+    std::snprintf(amount, sizeof amount, "%.1f s of the recording", answered);
+  }
+  std::fprintf(stderr, "quibblers: stopped by %s after answering %s; no output written\n",
+               signalName(signal), amount);
+  return TerminationSignals::exitStatus(signal);
 }
 
 // Real seconds a finished answer waits for analytics, in all.
@@ -51,15 +64,23 @@ void limitExitUpload(double seconds) {
 }  // namespace
 
 int runHeadlessAnswer(const LaunchOptions& options) {
-  TerminationSignals::block();
+  TerminationSignals::install();
+  // The recording first: an unreadable one leaves nothing behind. Opening a FIFO blocks until a
+  // writer comes, or a termination signal interrupts it.
   std::string error;
-  std::vector<std::int16_t> micSamples;
-  if (!readRecording(*options.mic, micSamples, error)) {
+  std::string note;
+  auto recording = platform::openRecording(*options.mic, error, note);
+  if (TerminationSignals::received()) return interrupted(0, std::nullopt);
+  if (!recording) {
     std::fprintf(stderr, "quibblers: %s\n", error.c_str());
     return 1;
   }
+  if (!note.empty()) std::fprintf(stderr, "quibblers: %s\n", note.c_str());
+  std::optional<double> total;
+  if (auto length = recording->length()) total = static_cast<double>(*length) / 44100.0;
+
   AnswerOutputPaths paths{options.speaker, options.framesDir, options.video, options.frameLog};
-  auto outputs = AnswerOutputs::open(paths, 640, 960, error);
+  auto outputs = AnswerOutputs::open(paths, *options.mic, 640, 960, error);
   if (!outputs) {
     std::fprintf(stderr, "quibblers: %s\n", error.c_str());
     return 1;
@@ -67,16 +88,19 @@ int runHeadlessAnswer(const LaunchOptions& options) {
 
   platform::RunLoop& loop = platform::RunLoop::main();
   loop.useVirtualTime();
-  auto device = std::make_shared<platform::OfflineAudioBackend>(std::move(micSamples),
+  auto device = std::make_shared<platform::OfflineAudioBackend>(std::move(recording),
                                                                 options.framesPerCycle, loop);
   // Outputs end a quarter second after the last answer, or after the recording if that is later.
   device->setEndWhenIdle([] { return programMode == kModeListening; },
                          static_cast<UInt32>(0.25 * 44100 / options.framesPerCycle));
+  device->setCycleSink([&](const std::int16_t* fed, const std::int16_t* speaker, std::size_t n) {
+    outputs->addAudio(fed, speaker, n);
+  });
   platform::setAudioBackend(device);
   seedEngineRandom(1);  // the same recording always gets the same answer
 
   std::unique_ptr<MainInterface> ui;
-  if (outputs->wantsFrames() || options.flat || options.tuning) {
+  if (outputs->wantsTicks() || options.flat || options.tuning) {
     ui = MainInterface::load(options.flat, options.tuning, error);
     if (!ui) {
       std::fprintf(stderr, "quibblers: %s\n", error.c_str());
@@ -101,21 +125,44 @@ int runHeadlessAnswer(const LaunchOptions& options) {
   }
   if (options.greeting) delegate.loadGreeting();
 
-  const double total = static_cast<double>(device->microphoneSampleCount() +
-                                           device->trailingCycles() * device->framesPerCycle()) /
-                       44100.0;
-  platform::ProgressBar progress("answering", platform::ProgressBar::stderrIsTerminal() && total > 5);
+  const double expected = total.value_or(0) + device->trailingCycles() * device->framesPerCycle() / 44100.0;
+  platform::ProgressBar progress("answering", platform::ProgressBar::stderrIsTerminal() && expected > 5);
   if (ui) {
     ui->glView->eaglLayer().setPresentObserver([&] {
       ui->tick();
-      outputs->addFrame(ui->window->composite(), loop.now(), programMode,
-                        ui->glView->getValue(), ui->glView->current_quibbler());
-      progress.update(loop.now() / total);
+      outputs->addFrame(outputs->wantsPictures() ? ui->window->composite() : nullptr, loop.now(),
+                        programMode, ui->glView->getValue(), ui->glView->current_quibbler());
+      if (total) progress.update(loop.now() / expected);
     });
   }
 
+  if (TerminationSignals::received()) {
+    platform::setAudioBackend(nullptr);
+    return interrupted(0, total);
+  }
   std::unique_ptr<TerminationSignals> signals;
+  bool stoppedEarly = false;
   UIApplicationMain(delegate, [&](UIApplication& app) {
+    if (ui && !outputs->wantsPictures()) {
+      // The frame log alone: the same ticks on the same clock, without drawing any picture.
+      ui->glView->stopAnimation();
+      const double interval = ui->glView->animationInterval();
+      loop.addTimer(interval, interval, [&] {
+        if (device->finished()) return;
+        ui->glView->advance();
+        outputs->addFrame(nullptr, loop.now(), programMode, ui->glView->getValue(),
+                          ui->glView->current_quibbler());
+        if (total) progress.update(loop.now() / expected);
+      });
+    }
+    // A failed output or an unreadable rest of the recording ends the run at once: nothing of
+    // it will be kept.
+    loop.addTimer(0.1, 0.1, [&] {
+      if ((outputs->error().empty() && device->microphoneError().empty()) || stoppedEarly) return;
+      stoppedEarly = true;
+      device->unitStop();
+      app.terminate();
+    });
     device->setOnFinished([&] {
       // The answer is complete: no more frames. Analytics gets at most 5 s of real time from
       // here, in all: a launch upload still on its way (a virtual-time run can outpace it) may
@@ -133,13 +180,20 @@ int runHeadlessAnswer(const LaunchOptions& options) {
   });
   progress.finish();
   if (ui) ui->glView->eaglLayer().setPresentObserver({});
-
-  const bool ok = outputs->finish(device->microphoneFed(), device->speakerOutput(), error);
+  const double answered = static_cast<double>(device->microphoneSamplesUsed()) / 44100.0;
   platform::setAudioBackend(nullptr);
+  if (TerminationSignals::received()) return interrupted(answered, total);
+
+  bool ok = device->microphoneError().empty();
+  if (!ok) error = "cannot read " + *options.mic + ": " + device->microphoneError();
+  if (ok && !outputs->finish(error)) ok = false;
+  // A signal after every output is in place comes too late to undo the run.
+  if (!ok && TerminationSignals::received()) return interrupted(answered, total);
   if (!ok) {
-    std::fprintf(stderr, "quibblers: %s\n", error.c_str());
+    std::fprintf(stderr, "quibblers: %s; no output written\n", error.c_str());
     return 1;
   }
+  // A closed stdout (SIGPIPE is ignored) only loses these lines: the outputs are in place.
   if (options.speaker) std::printf("wrote %s (what the loudspeaker played)\n", options.speaker->c_str());
   if (options.video) std::printf("wrote %s (%zu frames at 24 fps)\n", options.video->c_str(), outputs->framesAdded());
   if (options.framesDir) std::printf("wrote %zu frames to %s\n", outputs->framesAdded(), options.framesDir->c_str());

@@ -139,14 +139,14 @@ TEST(OfflineDevice, StoppingTheUnitPausesTheCyclesAndStartingResumesThem) {
 }
 
 TEST(OfflineDevice, CycleLengthMustFitTheCaptureBuffer) {
-  EXPECT_THROW(platform::OfflineAudioBackend({}, 3073), std::invalid_argument);
-  EXPECT_THROW(platform::OfflineAudioBackend({}, 0), std::invalid_argument);
+  EXPECT_THROW(platform::OfflineAudioBackend(std::vector<std::int16_t>{}, 3073), std::invalid_argument);
+  EXPECT_THROW(platform::OfflineAudioBackend(std::vector<std::int16_t>{}, 0), std::invalid_argument);
   EXPECT_EQ(platform::OfflineAudioBackend::defaultTrailingCycles(1024), 13u + 130u + 2u);
 }
 
 TEST(OfflineDevice, UnitRefusesFormatsOtherThanSixteenBitMono44100) {
   platform::RunLoop loop;
-  platform::OfflineAudioBackend device({}, 1024, loop);
+  platform::OfflineAudioBackend device(std::vector<std::int16_t>{}, 1024, loop);
   AudioUnit unit = nullptr;
   device.unitNew(&unit);
   AudioStreamBasicDescription stereo = kQuibblersStreamFormat;

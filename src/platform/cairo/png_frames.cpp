@@ -2,6 +2,7 @@
 
 #include <cairo.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -9,6 +10,22 @@
 #include "cg_internal.h"
 
 namespace platform {
+
+namespace {
+struct PngStream {
+  std::FILE* file;
+  int error;
+};
+
+cairo_status_t writeToStream(void* closure, const unsigned char* data, unsigned int length) {
+  auto* stream = static_cast<PngStream*>(closure);
+  if (std::fwrite(data, 1, length, stream->file) != length) {
+    stream->error = errno ? errno : EIO;
+    return CAIRO_STATUS_WRITE_ERROR;
+  }
+  return CAIRO_STATUS_SUCCESS;
+}
+}  // namespace
 
 bool writePng(const std::string& path, const std::uint8_t* rgba, int width, int height,
               std::string& error) {
@@ -33,10 +50,23 @@ bool writePng(const std::string& path, const std::uint8_t* rgba, int width, int 
     }
   }
   cairo_surface_mark_dirty(surface);
-  const cairo_status_t status = cairo_surface_write_to_png(surface, path.c_str());
+  // Through our own stream, so a failed write reports the system's reason (a full disk), not
+  // cairo's generic "error while writing to output stream".
+  PngStream stream{std::fopen(path.c_str(), "wb"), 0};
+  if (!stream.file) {
+    error = "cannot write " + path + ": " + std::strerror(errno);
+    cairo_surface_destroy(surface);
+    return false;
+  }
+  const cairo_status_t status = cairo_surface_write_to_png_stream(surface, writeToStream, &stream);
   cairo_surface_destroy(surface);
+  if (std::fclose(stream.file) != 0 && stream.error == 0) stream.error = errno;
+  if (stream.error != 0) {
+    error = "cannot write " + path + ": " + std::strerror(stream.error);
+    return false;
+  }
   if (status != CAIRO_STATUS_SUCCESS) {
-    error = path + ": " + cairo_status_to_string(status);
+    error = "cannot write " + path + ": " + cairo_status_to_string(status);
     return false;
   }
   return true;

@@ -8,7 +8,10 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 
+#include "platform/interruption.h"
+#include "platform/output_file.h"
 #include "platform/video.h"
 
 extern char** environ;
@@ -18,7 +21,8 @@ namespace platform {
 namespace {
 
 // Spawns `args` with stdin from `stdinFd` (or /dev/null) and stdout/stderr to `logPath`
-// (or /dev/null). Returns the pid or -1.
+// (or /dev/null), with default signal handling and nothing blocked whatever this process does.
+// Returns the pid or -1.
 pid_t spawn(const std::vector<std::string>& args, int stdinFd, const std::string& logPath) {
   std::vector<char*> argv;
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -32,23 +36,70 @@ pid_t spawn(const std::vector<std::string>& args, int stdinFd, const std::string
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   }
   const char* log = logPath.empty() ? "/dev/null" : logPath.c_str();
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log, O_WRONLY | O_CREAT | O_APPEND, 0644);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log, O_WRONLY | O_CREAT | O_APPEND, 0600);
   posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none;
+  sigemptyset(&none);
+  sigset_t defaults;
+  sigfillset(&defaults);
+  sigdelset(&defaults, SIGKILL);
+  sigdelset(&defaults, SIGSTOP);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   pid_t pid = -1;
-  const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  const int rc = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   return rc == 0 ? pid : -1;
 }
 
+// The child's exit status; a termination signal kills it (-1 then).
 int waitFor(pid_t pid) {
   int status = 0;
+  bool killed = false;
   while (waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) return -1;
+    if (interruptionSignal() && !killed) {
+      kill(pid, SIGKILL);
+      killed = true;
+    }
   }
+  if (killed) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
 }
 
-std::string logFileFor(const std::string& output) { return output + ".ffmpeg.log"; }
+void stop(pid_t pid) {
+  kill(pid, SIGKILL);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+}
+
+// A new empty file beside `output`. Empty with `error` set when it cannot be created.
+std::string temporaryBeside(const std::string& output, const std::string& role, std::string& error) {
+  std::string path;
+  const int fd = createTemporaryBeside(output, role, path, error);
+  if (fd >= 0) close(fd);
+  return path;
+}
+
+// The last non-empty line of ffmpeg's log: its reason.
+std::string lastLine(const std::string& path) {
+  std::ifstream in(path);
+  std::string line;
+  std::string last;
+  while (std::getline(in, line)) {
+    if (!line.empty()) last = line;
+  }
+  return last;
+}
+
+void removeQuietly(const std::string& path) {
+  if (!path.empty()) std::remove(path.c_str());
+}
 
 }  // namespace
 
@@ -64,15 +115,17 @@ std::unique_ptr<VideoWriter> VideoWriter::open(const std::string& outputPath, in
   signal(SIGPIPE, SIG_IGN);
   std::unique_ptr<VideoWriter> writer(new VideoWriter());
   writer->output_ = outputPath;
-  writer->videoOnly_ = outputPath + ".video-only.mp4";
   writer->frameBytes_ = static_cast<std::size_t>(width) * height * 4;
 
-  const std::filesystem::path parent =
-      std::filesystem::absolute(outputPath).parent_path();
+  const std::filesystem::path parent = std::filesystem::absolute(outputPath).parent_path();
   if (!std::filesystem::is_directory(parent) || access(parent.c_str(), W_OK) != 0) {
     error = "cannot write " + outputPath + ": " + parent.string() + " is not a writable folder";
     return nullptr;
   }
+  writer->videoOnly_ = temporaryBeside(outputPath, "video", error);
+  if (writer->videoOnly_.empty()) return nullptr;
+  writer->log_ = temporaryBeside(outputPath, "log", error);
+  if (writer->log_.empty()) return nullptr;
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) {
     error = std::string("cannot create a pipe for ffmpeg: ") + std::strerror(errno);
@@ -80,13 +133,12 @@ std::unique_ptr<VideoWriter> VideoWriter::open(const std::string& outputPath, in
   }
   const std::string size = std::to_string(width) + "x" + std::to_string(height);
   const std::vector<std::string> args = {
-      "ffmpeg", "-hide_banner", "-loglevel", "error", "-y",
+      "ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y",
       "-f", "rawvideo", "-pix_fmt", "rgba", "-s", size, "-framerate", std::to_string(fps),
-      "-i", "-",
+      "-i", "pipe:0",
       "-c:v", "libx264", "-preset", "veryfast", "-crf", "20", "-pix_fmt", "yuv420p",
-      "-movflags", "+faststart", writer->videoOnly_};
-  std::remove(logFileFor(outputPath).c_str());
-  writer->pid_ = spawn(args, fds[0], logFileFor(outputPath));
+      "-f", "mp4", writer->videoOnly_};
+  writer->pid_ = spawn(args, fds[0], writer->log_);
   close(fds[0]);
   if (writer->pid_ < 0) {
     close(fds[1]);
@@ -99,18 +151,29 @@ std::unique_ptr<VideoWriter> VideoWriter::open(const std::string& outputPath, in
 
 VideoWriter::~VideoWriter() {
   if (pipe_ >= 0) close(pipe_);
-  if (pid_ > 0) waitFor(pid_);
-  std::error_code ec;
-  std::filesystem::remove(videoOnly_, ec);
+  // Not finished: the encoder's work is not wanted.
+  if (pid_ > 0) stop(pid_);
+  removeQuietly(videoOnly_);
+  removeQuietly(log_);
+  removeQuietly(complete_);
 }
 
 bool VideoWriter::writeFrame(const std::uint8_t* rgba) {
   if (failed_ || pipe_ < 0) return false;
   std::size_t done = 0;
   while (done < frameBytes_) {
+    // A stalled encoder blocks the write until a termination signal interrupts it.
+    if (interruptionSignal()) {
+      error_ = "interrupted";
+      failed_ = true;
+      return false;
+    }
     const ssize_t n = write(pipe_, rgba + done, frameBytes_ - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
+      error_ = "the video encoder stopped taking frames";
+      const std::string why = lastLine(log_);
+      if (!why.empty()) error_ += ": " + why;
       failed_ = true;
       return false;
     }
@@ -120,44 +183,68 @@ bool VideoWriter::writeFrame(const std::uint8_t* rgba) {
   return true;
 }
 
-bool VideoWriter::finish(const std::string& wavPath, std::string& error) {
-  std::error_code ec;
+bool VideoWriter::complete(const std::string& wavPath, std::string& error) {
   if (pipe_ >= 0) {
     close(pipe_);
     pipe_ = -1;
   }
   const int status = pid_ > 0 ? waitFor(pid_) : -1;
   pid_ = -1;
-  const std::string log = logFileFor(output_);
-  if (failed_ || status != 0 || frames_ == 0) {
-    error = frames_ == 0 ? "no frame was rendered"
-                         : "ffmpeg failed to encode the video (see " + log + ")";
-    std::filesystem::remove(videoOnly_, ec);
+  if (interruptionSignal()) {
+    error = "interrupted";
     return false;
   }
-  const std::string partial = output_ + ".partial.mp4";
-  std::vector<std::string> args = {"ffmpeg", "-hide_banner", "-loglevel", "error", "-y",
-                                   "-i", videoOnly_};
+  if (failed_ || status != 0 || frames_ == 0) {
+    const std::string why = lastLine(log_);
+    error = frames_ == 0 ? "no frame was rendered"
+            : failed_    ? error_
+                         : "ffmpeg failed to encode " + output_ + (why.empty() ? "" : ": " + why);
+    return false;
+  }
+  complete_ = temporaryBeside(output_, "part", error);
+  if (complete_.empty()) return false;
+  std::vector<std::string> args = {"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error",
+                                   "-y", "-i", videoOnly_};
   if (!wavPath.empty()) {
     args.insert(args.end(), {"-i", wavPath, "-map", "0:v", "-map", "1:a", "-c:a", "aac",
                              "-b:a", "128k"});
   }
-  args.insert(args.end(), {"-c:v", "copy", "-movflags", "+faststart", "-f", "mp4", partial});
-  const int muxStatus = runProgram(args, log);
-  std::filesystem::remove(videoOnly_, ec);
+  args.insert(args.end(), {"-c:v", "copy", "-movflags", "+faststart", "-f", "mp4", complete_});
+  const int muxStatus = runProgram(args, log_);
+  removeQuietly(videoOnly_);
+  videoOnly_.clear();
   if (muxStatus != 0) {
-    std::filesystem::remove(partial, ec);
-    error = "ffmpeg failed to add the sound track (see " + log + ")";
+    const std::string why = lastLine(log_);
+    error = interruptionSignal() ? "interrupted"
+                                 : "ffmpeg failed to add the sound track to " + output_ +
+                                       (why.empty() ? "" : ": " + why);
     return false;
   }
-  std::filesystem::rename(partial, output_, ec);
-  if (ec) {
-    std::filesystem::remove(partial, ec);
-    error = "cannot write " + output_ + ": " + ec.message();
+  // The data must be on disk before the name points at it.
+  const int fd = ::open(complete_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = "cannot write " + output_ + ": " + std::strerror(errno);
     return false;
   }
-  std::filesystem::remove(log, ec);
+  makePublic(fd);
+  return syncAndClose(fd, output_, error);
+}
+
+bool VideoWriter::commit(std::string& error) {
+  if (complete_.empty()) {
+    error = "the video is not complete";
+    return false;
+  }
+  if (std::rename(complete_.c_str(), output_.c_str()) != 0) {
+    error = "cannot write " + output_ + ": " + std::strerror(errno);
+    return false;
+  }
+  complete_.clear();
   return true;
+}
+
+bool VideoWriter::finish(const std::string& wavPath, std::string& error) {
+  return complete(wavPath, error) && commit(error);
 }
 
 }  // namespace platform

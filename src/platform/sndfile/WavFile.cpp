@@ -2,6 +2,7 @@
 
 #include <sndfile.h>
 
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <string_view>
@@ -59,8 +60,16 @@ bool truncated(SNDFILE* file) {
 
 bool wavTruncated(SNDFILE* file) { return truncated(file); }
 
+std::string shellQuoted(const std::string& text) {
+  std::string quoted = "'";
+  for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
 std::string conversionHint(const std::string& path) {
-  return "convert it with: sox '" + path + "' -r 44100 -b 16 -c 1 converted.wav";
+  // A name starting with '-' would read as an option.
+  const std::string safe = !path.empty() && path[0] == '-' ? "./" + path : path;
+  return "convert it with: sox " + shellQuoted(safe) + " -r 44100 -b 16 -c 1 converted.wav";
 }
 
 SNDFILE* openMonoWav16(const std::string& path, std::int64_t& frames, std::string& error) {
@@ -113,6 +122,49 @@ std::string writeMonoWav16(const std::string& path, const std::vector<std::int16
   }
   if (sf_close(file.release()) != 0) return "cannot finish writing '" + path + "'";
   return {};
+}
+
+std::unique_ptr<WavStreamWriter> WavStreamWriter::open(int fd, const std::string& name,
+                                                       std::string& error) {
+  SF_INFO info{};
+  info.samplerate = 44100;
+  info.channels = 1;
+  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+  errno = 0;
+  SNDFILE* file = sf_open_fd(fd, SFM_WRITE, &info, SF_FALSE);
+  if (!file) {
+    error = "cannot write " + name + ": " + (errno ? std::strerror(errno) : sf_strerror(nullptr));
+    return nullptr;
+  }
+  return std::unique_ptr<WavStreamWriter>(new WavStreamWriter(file, name));
+}
+
+WavStreamWriter::~WavStreamWriter() {
+  if (file_) sf_close(file_);
+}
+
+bool WavStreamWriter::write(const std::int16_t* samples, std::size_t count) {
+  if (!error_.empty() || !file_) return false;
+  errno = 0;
+  const auto want = static_cast<sf_count_t>(count);
+  if (sf_writef_short(file_, samples, want) != want) {
+    // libsndfile keeps the system's reason in errno; its own text is vaguer.
+    error_ = "cannot write " + name_ + ": " + (errno ? std::strerror(errno) : sf_strerror(file_));
+    return false;
+  }
+  return true;
+}
+
+bool WavStreamWriter::close() {
+  if (!file_) return error_.empty();
+  errno = 0;
+  sf_write_sync(file_);
+  const int status = sf_close(file_);
+  file_ = nullptr;
+  if (status != 0 && error_.empty()) {
+    error_ = "cannot finish " + name_ + ": " + (errno ? std::strerror(errno) : sf_error_number(status));
+  }
+  return error_.empty();
 }
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 #pragma once
 // Whole-file WAV I/O in the engine's one format: 16-bit signed PCM, mono, 44100 Hz.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,7 +29,31 @@ bool wavTruncated(SNDFILE* file);
 // Writes a 16-bit mono 44100 Hz WAV; returns an error sentence, or empty on success.
 std::string writeMonoWav16(const std::string& path, const std::vector<std::int16_t>& samples);
 
-// The shell command that converts `path` into the engine's format.
+// A 16-bit mono 44100 Hz WAV written block by block into a file descriptor the caller owns (and
+// syncs and closes). `name` is the file's name in error sentences.
+class WavStreamWriter {
+ public:
+  static std::unique_ptr<WavStreamWriter> open(int fd, const std::string& name, std::string& error);
+  ~WavStreamWriter();
+  WavStreamWriter(const WavStreamWriter&) = delete;
+  WavStreamWriter& operator=(const WavStreamWriter&) = delete;
+  // False with error() set once a block could not be written; later blocks are ignored.
+  bool write(const std::int16_t* samples, std::size_t count);
+  // Completes the header. False with error() set when anything failed.
+  bool close();
+  const std::string& error() const { return error_; }
+
+ private:
+  WavStreamWriter(SNDFILE* file, std::string name) : file_(file), name_(std::move(name)) {}
+  SNDFILE* file_;
+  std::string name_;
+  std::string error_;
+};
+
+// The shell command that converts `path` into the engine's format, the name quoted for a POSIX
+// shell so that pasting the hint never runs anything else.
 std::string conversionHint(const std::string& path);
+// `text` as one word for a POSIX shell.
+std::string shellQuoted(const std::string& text);
 
 }  // namespace platform

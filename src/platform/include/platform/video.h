@@ -1,6 +1,9 @@
 #pragma once
 // Video output through the ffmpeg command-line tool: raw RGBA frames are piped into its standard
 // input (arguments passed as a vector, never through a shell), then the sound track is muxed in.
+// Everything is written to temporary files beside the output, which appears only when complete.
+// A termination signal (platform/interruption.h) makes a blocked write or wait give up and the
+// encoder be killed.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -11,8 +14,8 @@ namespace platform {
 class VideoWriter {
  public:
   // Starts an encoder for frames of width × height RGBA bytes (top row first) at `fps`, into a
-  // video-only temporary file next to `outputPath`. Returns null with `error` set when ffmpeg
-  // cannot be started.
+  // video-only temporary file next to `outputPath`. Returns null with `error` set when the folder
+  // is not writable or ffmpeg cannot be started.
   static std::unique_ptr<VideoWriter> open(const std::string& outputPath, int width, int height,
                                            int fps, std::string& error);
   ~VideoWriter();
@@ -23,15 +26,23 @@ class VideoWriter {
   bool writeFrame(const std::uint8_t* rgba);
   std::size_t framesWritten() const { return frames_; }
 
-  // Closes the video, muxes `wavPath` (may be empty: no sound track) into the output file and
-  // removes the temporary file. False with `error` set when anything failed; no partial output
-  // file is left behind then.
+  // Closes the video and muxes `wavPath` (may be empty: no sound track) into a complete
+  // temporary file. False with `error` set when anything failed.
+  bool complete(const std::string& wavPath, std::string& error);
+  // Renames the completed file into place.
+  bool commit(std::string& error);
+  // complete() then commit(). No partial output file is left behind on failure.
   bool finish(const std::string& wavPath, std::string& error);
+  // Why writeFrame() failed, or empty.
+  const std::string& error() const { return error_; }
 
  private:
   VideoWriter() = default;
   std::string output_;
   std::string videoOnly_;
+  std::string log_;
+  std::string complete_;
+  std::string error_;
   std::size_t frameBytes_ = 0;
   std::size_t frames_ = 0;
   int pipe_ = -1;
@@ -41,7 +52,7 @@ class VideoWriter {
 
 // Runs a program with `args` (args[0] is the program, looked up on PATH), waiting for it to end.
 // Its standard output and error go to `logPath` when given (else they are discarded). Returns
-// its exit status, or -1 when it could not be started.
+// its exit status, or -1 when it could not be started; a termination signal kills it.
 int runProgram(const std::vector<std::string>& args, const std::string& logPath = "");
 
 }  // namespace platform
