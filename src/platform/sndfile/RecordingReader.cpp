@@ -127,9 +127,26 @@ class Recording : public RecordingSource {
  private:
   // The engine's own format, and other integer PCM at its rate: libsndfile's samples as they are.
   std::size_t readDirect(std::int16_t* samples, std::size_t count) {
+    if (expected_) count = static_cast<std::size_t>(std::min<std::uint64_t>(count, *expected_ - produced_));
+    if (count == 0) return 0;
     const sf_count_t got = sf_readf_short(file_, samples, static_cast<sf_count_t>(count));
-    if (got < static_cast<sf_count_t>(count)) noteFailure();
-    return got > 0 ? static_cast<std::size_t>(got) : 0;
+    const std::size_t n = got > 0 ? static_cast<std::size_t>(got) : 0;
+    produced_ += n;
+    if (n < count) {
+      noteFailure();
+      if (error_.empty()) noteShortfall();
+    }
+    return n;
+  }
+
+  // A file that ends cleanly well before the length its header gives is cut short (libsndfile
+  // does not say so for every format).
+  void noteShortfall() {
+    // A resampler may end a few samples either side of the exact length.
+    const std::uint64_t slack = resampler_ ? 64 : 0;
+    if (expected_ && produced_ + slack < *expected_) {
+      error_ = "reading stopped: the file ends before the length its header gives (cut short?)";
+    }
   }
 
   void noteFailure() {
@@ -171,7 +188,9 @@ class Recording : public RecordingSource {
       if (out > 0 && error_.empty()) return;
     }
     // A resampler's last sample can land either side of the exact length; the length promised
-    // is what the reader gets.
+    // is what the reader gets, unless the file is plainly cut short.
+    noteShortfall();
+    if (!error_.empty()) return;
     if (expected_ && produced_ < *expected_) pending_.resize(pending_.size() + (*expected_ - produced_), 0);
     done_ = true;
   }
