@@ -28,6 +28,7 @@ LaunchParse parseLaunchOptions(int argc, const char* const* argv) {
   app.add_flag("--greeting", o.greeting, "Arm the greeting clip at launch");
   app.add_flag("--tuning", o.tuning, "Show the tuning overlay");
   app.add_flag("--flat", o.flat, "Show the flat character view");
+  app.add_flag("--fullscreen", o.fullScreen, "Open the window in full screen (F11 toggles it)")->excludes(mic);
   app.add_option("--collection-server", o.collectionServer, "Analytics collection server, HOST[:PORT]");
   auto* list = app.add_flag("--list-devices", o.listDevices, "List the sound devices and exit");
   app.add_option("--input-device", o.inputDevice, "Live audio: microphone device (name or number)")

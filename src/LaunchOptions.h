@@ -16,6 +16,7 @@ struct LaunchOptions {
   bool greeting = false;  // --greeting: arm the greeting clip at launch
   bool tuning = false;    // --tuning: show the tuning overlay
   bool flat = false;      // --flat: show the flat character view
+  bool fullScreen = false;  // --fullscreen: open the window in full screen (F11 toggles)
   std::optional<std::string> collectionServer;  // --collection-server HOST[:PORT]
   // Live audio devices.
   bool listDevices = false;                 // --list-devices

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "MainInterface.h"
+#include "MicrophoneOffView.h"
 #include "PuppetAppDelegate.h"
 #include "TerminationSignals.h"
 #include "platform/runloop.h"
@@ -22,7 +23,7 @@ UITouchPhase toTouchPhase(platform::TouchPhase phase) {
 
 }  // namespace
 
-int runWindowApp(const LaunchOptions& options, std::shared_ptr<platform::AudioBackend> audio) {
+int runWindowApp(const LaunchOptions& options, std::shared_ptr<platform::DuplexAudioBackend> audio) {
   std::string error;
   auto ui = MainInterface::load(options.flat, options.tuning, error);
   if (!ui) {
@@ -30,6 +31,20 @@ int runWindowApp(const LaunchOptions& options, std::shared_ptr<platform::AudioBa
     return 1;
   }
   platform::RunLoop& loop = platform::RunLoop::main();
+  auto micOff = MicrophoneOffView::init();
+  micOff->setHidden(true);
+  ui->window->addSubview(micOff);
+
+  std::unique_ptr<platform::Window> window;
+  // The window gets a frame only when the picture changed (or it lost its own copy).
+  std::uint64_t shownVersion = 0;
+  auto show = [&](bool always) {
+    if (!window) return;  // still opening
+    const std::uint8_t* frame = ui->window->composite();
+    if (!always && ui->window->frameVersion() == shownVersion) return;
+    shownVersion = ui->window->frameVersion();
+    window->present(frame, ui->window->pixelWidth(), ui->window->pixelHeight());
+  };
 
   platform::WindowEvents events;
   events.touch = [&](platform::TouchPhase phase, float x, float y) {
@@ -43,7 +58,15 @@ int runWindowApp(const LaunchOptions& options, std::shared_ptr<platform::AudioBa
       case platform::WindowKey::Character2: ui->selectCharacter(1); break;
       case platform::WindowKey::Character3: ui->selectCharacter(2); break;
       case platform::WindowKey::Character4: ui->selectCharacter(3); break;
-      case platform::WindowKey::Tuning: ui->setTuningVisible(!ui->tuningVisible()); break;
+      case platform::WindowKey::Tuning:
+        ui->setTuningVisible(!ui->tuningVisible());
+        ui->window->addSubview(micOff);  // the badge stays in front
+        break;
+      case platform::WindowKey::Mute:
+        audio->setInputMuted(!audio->inputMuted());
+        micOff->setHidden(!audio->inputMuted());
+        break;
+      case platform::WindowKey::FullScreen: window->setFullScreen(!window->isFullScreen()); break;
       case platform::WindowKey::Quit:
         if (auto* app = UIApplication::sharedApplication()) app->terminate();
         break;
@@ -55,19 +78,20 @@ int runWindowApp(const LaunchOptions& options, std::shared_ptr<platform::AudioBa
   events.closeRequested = [] {
     if (auto* app = UIApplication::sharedApplication()) app->terminate();
   };
-  auto window = platform::openWindow("Quibblers", ui->window->pixelWidth(), ui->window->pixelHeight(),
-                                     320, 480, std::move(events), error);
+  events.redrawNeeded = [&] { show(true); };
+  window = platform::openWindow("Quibblers", ui->window->pixelWidth(), ui->window->pixelHeight(),
+                                320, 480, options.fullScreen, std::move(events), error);
   if (!window) {
     std::fprintf(stderr, "quibblers: %s; answer a recording instead: --mic FILE.wav\n", error.c_str());
     return 3;
   }
   ui->glView->eaglLayer().setPresentObserver([&] {
     ui->tick();
-    window->present(ui->window->composite(), ui->window->pixelWidth(), ui->window->pixelHeight());
+    show(false);
   });
-  window->present(ui->window->composite(), ui->window->pixelWidth(), ui->window->pixelHeight());
+  show(true);
 
-  platform::setAudioBackend(std::move(audio));
+  platform::setAudioBackend(audio);
   PuppetAppDelegate delegate;
   delegate.setWindow(ui->window);
   delegate.setGlView(ui->glView);
