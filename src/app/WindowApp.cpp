@@ -1,5 +1,7 @@
 #include "WindowApp.h"
 
+#include <poll.h>
+
 #include <cstdio>
 
 #include "MainInterface.h"
@@ -88,6 +90,8 @@ int runWindowApp(const LaunchOptions& options, std::shared_ptr<platform::DuplexA
   ui->glView->eaglLayer().setPresentObserver([&] {
     ui->tick();
     show(false);
+    // Drawing may have read events off the display connection without it turning readable.
+    window->pumpEvents();
   });
   show(true);
 
@@ -99,11 +103,19 @@ int runWindowApp(const LaunchOptions& options, std::shared_ptr<platform::DuplexA
 
   std::unique_ptr<TerminationSignals> signals;
   platform::RunLoop::Id pump = 0;
+  platform::RunLoop::Id eventSource = 0;
   UIApplicationMain(delegate, [&](UIApplication& app) {
     signals = std::make_unique<TerminationSignals>(loop, [&app] { app.terminate(); });
-    pump = loop.addTimer(0, 1.0 / 120, [&] { window->pumpEvents(); });
+    // Wait for events where the window system allows, instead of waking 120 times a second.
+    if (const int fd = window->eventFd(); fd >= 0) {
+      eventSource = loop.addFdSource(fd, POLLIN, [&](short) { window->pumpEvents(); });
+      window->pumpEvents();
+    } else {
+      pump = loop.addTimer(0, 1.0 / 120, [&] { window->pumpEvents(); });
+    }
   });
-  loop.cancelTimer(pump);
+  if (eventSource) loop.removeFdSource(eventSource);
+  if (pump) loop.cancelTimer(pump);
   ui->glView->eaglLayer().setPresentObserver({});
   platform::setAudioBackend(nullptr);
   return 0;

@@ -64,12 +64,22 @@ const std::uint8_t* UIWindow::composite() {
   // The same pieces at the same versions make the same frame.
   if (frameVersion_ != 0 && base == base_ && pieces_ == lastPieces_) return frame_.data();
 
-  for (std::size_t i = 0; i < frame_.size(); i += 4) std::memcpy(&frame_[i], base.data(), 4);
+  if (!coversFrame(pieces_)) {
+    for (std::size_t i = 0; i < frame_.size(); i += 4) std::memcpy(&frame_[i], base.data(), 4);
+  }
   for (const Piece& piece : pieces_) draw(piece);
   base_ = base;
   std::swap(pieces_, lastPieces_);
   frameVersion_ = nextContentVersion();
   return frame_.data();
+}
+
+// The backmost piece is an opaque GL frame over the whole window: nothing of the base shows.
+bool UIWindow::coversFrame(const std::vector<Piece>& pieces) const {
+  if (pieces.empty() || !pieces.front().gl || !pieces.front().opaque) return false;
+  const Piece& p = pieces.front();
+  return p.x <= 0 && p.y <= 0 && p.x + p.gl->presentedWidth() >= pixelWidth_ &&
+         p.y + p.gl->presentedHeight() >= pixelHeight_ && !p.gl->presentedPixels().empty();
 }
 
 void UIWindow::collect(UIView& view, CGPoint origin) {

@@ -72,6 +72,8 @@ class SdlWindow final : public Window {
     while (SDL_PollEvent(&e)) handle(e);
   }
 
+  int eventFd() const override { return displayConnectionFd(window_); }
+
   void setFullScreen(bool fullScreen) override {
     if (fullScreen == fullScreen_) return;
     fullScreen_ = fullScreen;

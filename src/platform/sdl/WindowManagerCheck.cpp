@@ -26,4 +26,11 @@ bool windowManagerRunning(SDL_Window* window) {
   return found;
 }
 
+int displayConnectionFd(SDL_Window* window) {
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+  if (!SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_X11) return -1;
+  return ConnectionNumber(info.info.x11.display);
+}
+
 }  // namespace platform

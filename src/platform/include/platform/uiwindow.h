@@ -61,6 +61,7 @@ class UIWindow : public UIView {
     }
   };
   void collect(UIView& view, CGPoint origin);
+  bool coversFrame(const std::vector<Piece>& pieces) const;
   void draw(const Piece& piece);
   void deliver(UITouchPhase phase);
 

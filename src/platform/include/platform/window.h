@@ -35,6 +35,10 @@ class Window {
   // when the frame changed or redrawNeeded asked; the window keeps showing the last one.
   virtual void present(const std::uint8_t* rgba, int width, int height) = 0;
   virtual void pumpEvents() = 0;
+  // A descriptor that becomes readable when events arrive (the display connection), so the app
+  // can wait for them instead of polling; -1 when there is none to wait on. Events the window
+  // system already read off it are only seen by the next pumpEvents(), so pump after drawing too.
+  virtual int eventFd() const = 0;
   virtual void setFullScreen(bool fullScreen) = 0;
   virtual bool isFullScreen() const = 0;
 };
