@@ -51,14 +51,13 @@ class SdlWindow final : public Window {
     source_->pixels = const_cast<std::uint8_t*>(rgba);
     frameWidth_ = width;
     frameHeight_ = height;
-    const SDL_Rect dst0 = letterbox(width, height, screen->w, screen->h);
+    SDL_Rect dst = letterbox(width, height, screen->w, screen->h);
     if (screen != lastScreen_ || screen->w != lastScreenW_ || screen->h != lastScreenH_) {
       SDL_FillRect(screen, nullptr, SDL_MapRGB(screen->format, 0, 0, 0));  // the bars
       lastScreen_ = screen;
       lastScreenW_ = screen->w;
       lastScreenH_ = screen->h;
     }
-    SDL_Rect dst = dst0;  // the blits may clip it
     if (dst.w == width && dst.h == height) {
       SDL_BlitSurface(source_, nullptr, screen, &dst);
     } else {
