@@ -87,11 +87,12 @@ int runWindowApp(const LaunchOptions& options, std::shared_ptr<platform::DuplexA
     std::fprintf(stderr, "quibblers: %s; answer a recording instead: --mic FILE.wav\n", error.c_str());
     return 3;
   }
+  bool launched = false;  // events are handled once the app has launched
   ui->glView->eaglLayer().setPresentObserver([&] {
     ui->tick();
     show(false);
     // Drawing may have read events off the display connection without it turning readable.
-    window->pumpEvents();
+    if (launched) window->pumpEvents();
   });
   show(true);
 
@@ -106,6 +107,7 @@ int runWindowApp(const LaunchOptions& options, std::shared_ptr<platform::DuplexA
   platform::RunLoop::Id eventSource = 0;
   UIApplicationMain(delegate, [&](UIApplication& app) {
     signals = std::make_unique<TerminationSignals>(loop, [&app] { app.terminate(); });
+    launched = true;
     // Wait for events where the window system allows, instead of waking 120 times a second.
     if (const int fd = window->eventFd(); fd >= 0) {
       eventSource = loop.addFdSource(fd, POLLIN, [&](short) { window->pumpEvents(); });
