@@ -39,6 +39,7 @@ LaunchParse parseLaunchOptions(int argc, const char* const* argv, const char* do
   app.add_flag("--greeting", o.greeting, "Arm the greeting clip at launch");
   app.add_flag("--tuning", o.tuning, "Show the tuning overlay");
   app.add_flag("--flat", o.flat, "Show the flat character view");
+  app.add_flag("--fullscreen", o.fullScreen, "Open the window in full screen (F11 toggles it)")->excludes(mic);
   std::string voices;
   for (int i = 0; i < 4; ++i) voices += std::string(i ? "; " : "") + std::to_string(i) + ": " + kCharacterVoices[i].description;
   app.add_option("--character", o.character, "Start on this character and its voice (" + voices + ")")

@@ -17,6 +17,7 @@ struct LaunchOptions {
   bool tuning = false;    // --tuning: show the tuning overlay
   bool flat = false;      // --flat: show the flat character view
   std::optional<int> character;  // --character N: start on character N (0..3) and its voice
+  bool fullScreen = false;  // --fullscreen: open the window in full screen (F11 toggles)
   std::optional<std::string> collectionServer;  // --collection-server HOST[:PORT]
   bool noAnalytics = false;  // --no-analytics, or DO_NOT_TRACK in the environment
   // Live audio devices.

@@ -5,6 +5,7 @@ add_library(qb_app STATIC
   app/AnswerOutputs.cpp
   app/HeadlessAnswer.cpp
   app/WindowApp.cpp
+  app/MicrophoneOffView.cpp
   app/TerminationSignals.cpp
   Classes/PuppetAppDelegate.cpp
   LaunchOptions.cpp

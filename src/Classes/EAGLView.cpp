@@ -84,6 +84,7 @@ void EAGLView::setupView() {
   current_quibbler_ = 0;
   glMatrixMode(GL_MODELVIEW);
   glClearColor(1.0f, 1.0f, 1.0f, 1.0f);
+  pictureValid_ = previousValid_ = false;
 
   // Decoding dominates start-up; do it on all cores first, then upload in order.
   std::vector<std::string> names;
@@ -127,6 +128,7 @@ void EAGLView::loadTexture(int j, int k) {
 }
 
 bool EAGLView::createFramebuffer() {
+  pictureValid_ = previousValid_ = false;
   glGenFramebuffersOES(1, &viewFramebuffer_);
   glGenRenderbuffersOES(1, &viewRenderbuffer_);
   glBindFramebufferOES(GL_FRAMEBUFFER_OES, viewFramebuffer_);
@@ -142,6 +144,7 @@ bool EAGLView::createFramebuffer() {
 }
 
 void EAGLView::destroyFramebuffer() {
+  pictureValid_ = previousValid_ = false;
   glDeleteFramebuffersOES(1, &viewFramebuffer_);
   viewFramebuffer_ = 0;
   glDeleteRenderbuffersOES(1, &viewRenderbuffer_);
@@ -204,11 +207,34 @@ void EAGLView::advance() {
 void EAGLView::drawView() {
   advance();
 
+  const std::int32_t cur = current_quibbler_;
+
+  // Everything the picture is made of. Most ticks change none of it (the mouth moves a few times
+  // a second, the camera stands still): the last frame is presented again without drawing or
+  // reading it back. While listening the mouth flips between two frames, so the frame before
+  // the last is kept for reuse too.
+  Picture picture;
+  picture.cameraX = current_x_;
+  picture.mouthFrame = getValue();
+  for (std::int32_t j = 0; j < 4; ++j) {
+    picture.drawn[j] = j == cur || (touches_direction_ == 1 && j == cur + 1 && cur != 3) ||
+                       (touches_direction_ == 2 && j == cur - 1 && cur != 0);
+  }
+  if (pictureValid_ && EAGLContext::currentContext() == context_.get()) {
+    if (picture == lastPicture_) {
+      eaglLayer().didPresentUnchanged();
+      return;
+    }
+    if (previousValid_ && picture == previousPicture_) {
+      eaglLayer().didPresentPrevious();
+      std::swap(previousPicture_, lastPicture_);
+      return;
+    }
+  }
+
   glClear(GL_COLOR_BUFFER_BIT);
   EAGLContext::setCurrentContext(context_.get());
   glBindFramebufferOES(GL_FRAMEBUFFER_OES, viewFramebuffer_);
-
-  const std::int32_t cur = current_quibbler_;
 
   glMatrixMode(GL_PROJECTION);
   glLoadIdentity();
@@ -216,19 +242,21 @@ void EAGLView::drawView() {
   glMatrixMode(GL_MODELVIEW);
 
   for (std::int32_t j = 0; j < 4; ++j) {
-    const bool drawn = j == cur || (touches_direction_ == 1 && j == cur + 1 && cur != 3) ||
-                       (touches_direction_ == 2 && j == cur - 1 && cur != 0);
-    if (!drawn) continue;
+    if (!picture.drawn[j]) continue;
     glTexCoordPointer(2, GL_SHORT, 0, spriteTexcoords_[j]);
     glEnableClientState(GL_TEXTURE_COORD_ARRAY);
-    glBindTexture(GL_TEXTURE_2D, spriteTexture_[j][getValue()]);
+    glBindTexture(GL_TEXTURE_2D, spriteTexture_[j][picture.mouthFrame]);
     glVertexPointer(2, GL_FLOAT, 0, spriteVertices_[j]);
     glEnableClientState(GL_VERTEX_ARRAY);
     glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
   }
 
   glBindRenderbufferOES(GL_RENDERBUFFER_OES, viewRenderbuffer_);
-  context_->presentRenderbuffer(GL_RENDERBUFFER_OES);
+  const bool shown = context_->presentRenderbuffer(GL_RENDERBUFFER_OES);
+  previousValid_ = shown && pictureValid_;
+  previousPicture_ = lastPicture_;
+  pictureValid_ = shown;
+  lastPicture_ = picture;
 }
 
 void EAGLView::setValue(float level) {

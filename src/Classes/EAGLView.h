@@ -116,6 +116,18 @@ class EAGLView : public UIView {
  private:
   void loadTexture(int character, int frame);
 
+  // The inputs of a drawn frame; the same inputs give the same pixels.
+  struct Picture {
+    float cameraX = 0;
+    int mouthFrame = 0;
+    bool drawn[4] = {};
+    bool operator==(const Picture& o) const {
+      // A camera at NaN never matches, so it is always drawn.
+      return cameraX == o.cameraX && mouthFrame == o.mouthFrame && drawn[0] == o.drawn[0] &&
+             drawn[1] == o.drawn[1] && drawn[2] == o.drawn[2] && drawn[3] == o.drawn[3];
+    }
+  };
+
   GLint backingWidth_ = 0;
   GLint backingHeight_ = 0;
   std::shared_ptr<EAGLContext> context_;
@@ -145,5 +157,9 @@ class EAGLView : public UIView {
   float gain_quibbler_[4] = {};
   float pitch_quibbler_[4] = {};
   float speed_quibbler_[4] = {};
+  Picture lastPicture_;
+  Picture previousPicture_;
+  bool pictureValid_ = false;   // lastPicture_ is what the layer shows
+  bool previousValid_ = false;  // previousPicture_ is what the layer's storage holds
   mutable std::mutex pointAccessors_;  // the two points are read and written whole
 };

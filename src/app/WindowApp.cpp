@@ -1,8 +1,11 @@
 #include "WindowApp.h"
 
+#include <poll.h>
+
 #include <cstdio>
 
 #include "MainInterface.h"
+#include "MicrophoneOffView.h"
 #include "PuppetAppDelegate.h"
 #include "TerminationSignals.h"
 #include "platform/runloop.h"
@@ -22,7 +25,7 @@ UITouchPhase toTouchPhase(platform::TouchPhase phase) {
 
 }  // namespace
 
-int runWindowApp(const LaunchOptions& options, std::shared_ptr<platform::AudioBackend> audio) {
+int runWindowApp(const LaunchOptions& options, std::shared_ptr<platform::DuplexAudioBackend> audio) {
   std::string error;
   auto ui = MainInterface::load(options.flat, options.tuning, error);
   if (!ui) {
@@ -34,6 +37,20 @@ int runWindowApp(const LaunchOptions& options, std::shared_ptr<platform::AudioBa
     ui->glView->drawView();  // the window's first frame already shows it
   }
   platform::RunLoop& loop = platform::RunLoop::main();
+  auto micOff = MicrophoneOffView::init();
+  micOff->setHidden(true);
+  ui->window->addSubview(micOff);
+
+  std::unique_ptr<platform::Window> window;
+  // The window gets a frame only when the picture changed (or it lost its own copy).
+  std::uint64_t shownVersion = 0;
+  auto show = [&](bool always) {
+    if (!window) return;  // still opening
+    const std::uint8_t* frame = ui->window->composite();
+    if (!always && ui->window->frameVersion() == shownVersion) return;
+    shownVersion = ui->window->frameVersion();
+    window->present(frame, ui->window->pixelWidth(), ui->window->pixelHeight());
+  };
 
   platform::WindowEvents events;
   events.touch = [&](platform::TouchPhase phase, float x, float y) {
@@ -47,7 +64,15 @@ int runWindowApp(const LaunchOptions& options, std::shared_ptr<platform::AudioBa
       case platform::WindowKey::Character2: ui->selectCharacter(1); break;
       case platform::WindowKey::Character3: ui->selectCharacter(2); break;
       case platform::WindowKey::Character4: ui->selectCharacter(3); break;
-      case platform::WindowKey::Tuning: ui->setTuningVisible(!ui->tuningVisible()); break;
+      case platform::WindowKey::Tuning:
+        ui->setTuningVisible(!ui->tuningVisible());
+        ui->window->addSubview(micOff);  // the badge stays in front
+        break;
+      case platform::WindowKey::Mute:
+        audio->setInputMuted(!audio->inputMuted());
+        micOff->setHidden(!audio->inputMuted());
+        break;
+      case platform::WindowKey::FullScreen: window->setFullScreen(!window->isFullScreen()); break;
       case platform::WindowKey::Quit:
         if (auto* app = UIApplication::sharedApplication()) app->terminate();
         break;
@@ -59,19 +84,23 @@ int runWindowApp(const LaunchOptions& options, std::shared_ptr<platform::AudioBa
   events.closeRequested = [] {
     if (auto* app = UIApplication::sharedApplication()) app->terminate();
   };
-  auto window = platform::openWindow("Quibblers", ui->window->pixelWidth(), ui->window->pixelHeight(),
-                                     320, 480, std::move(events), error);
+  events.redrawNeeded = [&] { show(true); };
+  window = platform::openWindow("Quibblers", ui->window->pixelWidth(), ui->window->pixelHeight(),
+                                320, 480, options.fullScreen, std::move(events), error);
   if (!window) {
     std::fprintf(stderr, "quibblers: %s; answer a recording instead: --mic FILE.wav\n", error.c_str());
     return 3;
   }
+  bool launched = false;  // events are handled once the app has launched
   ui->glView->eaglLayer().setPresentObserver([&] {
     ui->tick();
-    window->present(ui->window->composite(), ui->window->pixelWidth(), ui->window->pixelHeight());
+    show(false);
+    // Drawing may have read events off the display connection without it turning readable.
+    if (launched) window->pumpEvents();
   });
-  window->present(ui->window->composite(), ui->window->pixelWidth(), ui->window->pixelHeight());
+  show(true);
 
-  platform::setAudioBackend(std::move(audio));
+  platform::setAudioBackend(audio);
   PuppetAppDelegate delegate;
   delegate.setAnalyticsEnabled(!options.noAnalytics);
   delegate.setWindow(ui->window);
@@ -80,11 +109,20 @@ int runWindowApp(const LaunchOptions& options, std::shared_ptr<platform::AudioBa
 
   std::unique_ptr<TerminationSignals> signals;
   platform::RunLoop::Id pump = 0;
+  platform::RunLoop::Id eventSource = 0;
   UIApplicationMain(delegate, [&](UIApplication& app) {
     signals = std::make_unique<TerminationSignals>(loop, [&app] { app.terminate(); });
-    pump = loop.addTimer(0, 1.0 / 120, [&] { window->pumpEvents(); });
+    launched = true;
+    // Wait for events where the window system allows, instead of waking 120 times a second.
+    if (const int fd = window->eventFd(); fd >= 0) {
+      eventSource = loop.addFdSource(fd, POLLIN, [&](short) { window->pumpEvents(); });
+      window->pumpEvents();
+    } else {
+      pump = loop.addTimer(0, 1.0 / 120, [&] { window->pumpEvents(); });
+    }
   });
-  loop.cancelTimer(pump);
+  if (eventSource) loop.removeFdSource(eventSource);
+  if (pump) loop.cancelTimer(pump);
   ui->glView->eaglLayer().setPresentObserver({});
   platform::setAudioBackend(nullptr);
   return 0;

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "LaunchOptions.h"
-#include "platform/audio_backend.h"
+#include "DuplexAudioBackend.h"
 
 // Runs until the window is closed, Q/Esc, Ctrl-C or SIGTERM. `audio` is the live back end,
-// already chosen. Returns the process exit status.
-int runWindowApp(const LaunchOptions& options, std::shared_ptr<platform::AudioBackend> audio);
+// already chosen (M mutes its microphone). Returns the process exit status.
+int runWindowApp(const LaunchOptions& options, std::shared_ptr<platform::DuplexAudioBackend> audio);

@@ -189,3 +189,16 @@ TEST(CaptureProcessor, PitchAndTempoReachTheProcessorAtTheNextCycle) {
   const double recorded = 53.0 * engine.frames();
   EXPECT_NEAR(playbackEnd / recorded, 0.5, 0.02);
 }
+
+TEST(CaptureMute, AMutedMicrophoneIsHeardAsSilenceUntilSwitchedBackOn) {
+  EngineHarness engine;
+  engine.backend().setInputMuted(true);
+  engine.cycleAtLevel(3000);
+  engine.cycleAtLevel(3000);
+  EXPECT_EQ(averageLevel, 0);
+  EXPECT_EQ(programMode, kModeListening) << "loud blocks start nothing while muted";
+  engine.backend().setInputMuted(false);
+  engine.cycleAtLevel(3000);
+  engine.cycleAtLevel(3000);
+  EXPECT_EQ(programMode, kModeRecording);
+}

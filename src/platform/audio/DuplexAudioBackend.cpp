@@ -200,9 +200,10 @@ OSStatus DuplexAudioBackend::unitRender(AudioUnitRenderActionFlags* /*flags*/,
 void DuplexAudioBackend::runCycle(const std::int16_t* in, std::int16_t* out, UInt32 frames,
                                   double hostTime) {
   static const std::int16_t kSilence[kMaxFramesPerCycle] = {};
+  const bool muted = inputMuted_.load(std::memory_order_relaxed);
   while (frames > 0) {
     const UInt32 piece = std::min(frames, kMaxFramesPerCycle);
-    cycleInput_ = in ? in : kSilence;
+    cycleInput_ = in && !muted ? in : kSilence;
     cycleFrames_ = piece;
     AudioTimeStamp stamp{sampleTime_, hostTime};
     AudioUnitRenderActionFlags flags = 0;

@@ -50,9 +50,13 @@ class DuplexAudioBackend : public AudioBackend {
   bool unitRunning() const { return unitRunning_; }
   std::uint64_t cyclesRun() const { return cycles_.load(std::memory_order_relaxed); }
 
-  // One I/O cycle from the device thread: `in` holds `frames` microphone samples (null: silence),
-  // `out` receives as many loudspeaker samples. Calls the input callback, then the render
-  // callback, in pieces of at most kMaxFramesPerCycle. Never allocates, locks or blocks.
+  // Microphone off: the engine hears silence until it is switched on again. Any thread.
+  void setInputMuted(bool muted) { inputMuted_.store(muted, std::memory_order_relaxed); }
+  bool inputMuted() const { return inputMuted_.load(std::memory_order_relaxed); }
+
+  // One I/O cycle from the device thread: `in` holds `frames` microphone samples (null or muted:
+  // silence), `out` receives as many loudspeaker samples. Calls the input callback, then the
+  // render callback, in pieces of at most kMaxFramesPerCycle. Never allocates, locks or blocks.
   void runCycle(const std::int16_t* in, std::int16_t* out, UInt32 frames, double hostTime);
 
  protected:
@@ -98,6 +102,7 @@ class DuplexAudioBackend : public AudioBackend {
   UInt32 cycleFrames_ = 0;
   double sampleTime_ = 0.0;
   std::atomic<std::uint64_t> cycles_{0};
+  std::atomic<bool> inputMuted_{false};
 };
 
 }  // namespace platform

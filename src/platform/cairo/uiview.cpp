@@ -120,6 +120,7 @@ const UIView::Backing& UIView::displayIfNeeded(CGFloat scale) {
   }
   if (!needsDisplay_) return *backing_;
   needsDisplay_ = false;
+  displayVersion_ = nextContentVersion();
   auto* surface = static_cast<cairo_surface_t*>(backing_->surface);
   if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) return *backing_;
   cairo_t* cr = cairo_create(surface);

@@ -1,6 +1,7 @@
 #include "platform/uiwindow.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 
@@ -49,7 +50,7 @@ UIWindow::~UIWindow() = default;
 void UIWindow::makeKeyAndVisible() { layoutIfNeeded(); }
 
 const std::uint8_t* UIWindow::composite() {
-  std::uint8_t base[4] = {0, 0, 0, 255};
+  std::array<std::uint8_t, 4> base{0, 0, 0, 255};
   if (auto c = backgroundColor()) {
     // The window's own colour, premultiplied, over black.
     const double a = std::clamp<double>(c->alpha, 0, 1);
@@ -57,48 +58,79 @@ const std::uint8_t* UIWindow::composite() {
     base[1] = static_cast<std::uint8_t>(std::lround(std::clamp<double>(c->green, 0, 1) * a * 255));
     base[2] = static_cast<std::uint8_t>(std::lround(std::clamp<double>(c->blue, 0, 1) * a * 255));
   }
-  for (std::size_t i = 0; i < frame_.size(); i += 4) std::memcpy(&frame_[i], base, 4);
+  pieces_.clear();
   auto children = subviews();
-  for (auto& child : children) compositeView(*child, child->frame().origin);
+  for (auto& child : children) collect(*child, child->frame().origin);
+  // The same pieces at the same versions make the same frame.
+  if (frameVersion_ != 0 && base == base_ && pieces_ == lastPieces_) return frame_.data();
+
+  if (!coversFrame(pieces_)) {
+    for (std::size_t i = 0; i < frame_.size(); i += 4) std::memcpy(&frame_[i], base.data(), 4);
+  }
+  for (const Piece& piece : pieces_) draw(piece);
+  base_ = base;
+  std::swap(pieces_, lastPieces_);
+  frameVersion_ = nextContentVersion();
   return frame_.data();
 }
 
-void UIWindow::compositeView(UIView& view, CGPoint origin) {
+// The backmost piece is an opaque GL frame over the whole window: nothing of the base shows.
+bool UIWindow::coversFrame(const std::vector<Piece>& pieces) const {
+  if (pieces.empty() || !pieces.front().gl || !pieces.front().opaque) return false;
+  const Piece& p = pieces.front();
+  return p.x <= 0 && p.y <= 0 && p.x + p.gl->presentedWidth() >= pixelWidth_ &&
+         p.y + p.gl->presentedHeight() >= pixelHeight_ && !p.gl->presentedPixels().empty();
+}
+
+void UIWindow::collect(UIView& view, CGPoint origin) {
   if (view.isHidden()) return;
-  const int x = static_cast<int>(std::lround(origin.x * scale_));
-  const int y = static_cast<int>(std::lround(origin.y * scale_));
-  const std::size_t frameRow = std::size_t(pixelWidth_) * 4;
+  Piece piece;
+  piece.view = &view;
+  piece.x = static_cast<int>(std::lround(origin.x * scale_));
+  piece.y = static_cast<int>(std::lround(origin.y * scale_));
   if (auto* gl = dynamic_cast<CAEAGLLayer*>(&view.layer())) {
-    const int w = gl->presentedWidth();
-    const Span s = clip(x, y, w, gl->presentedHeight(), pixelWidth_, pixelHeight_);
-    if (!s.empty() && !gl->presentedPixels().empty()) {
-      for (int row = 0; row < s.height; ++row) {
-        const std::uint8_t* src = gl->presentedPixels().data() +
-                                  (std::size_t(s.srcY + row) * std::size_t(w) + s.srcX) * 4;
-        std::uint8_t* dst = frame_.data() + std::size_t(s.dstY + row) * frameRow + s.dstX * 4;
-        if (gl->isOpaque()) {
-          std::memcpy(dst, src, std::size_t(s.width) * 4);
-        } else {
-          blendRgbaOverRgba(src, dst, std::size_t(s.width));
-        }
-      }
-    }
+    piece.gl = gl;
+    piece.opaque = gl->isOpaque();
+    piece.version = gl->contentVersion();
   } else {
-    const UIView::Backing& b = view.displayIfNeeded(scale_);
-    const Span s = clip(x, y, b.width, b.height, pixelWidth_, pixelHeight_);
-    if (!s.empty() && b.data) {
-      for (int row = 0; row < s.height; ++row) {
-        const auto* src = reinterpret_cast<const std::uint32_t*>(
-            b.data + std::size_t(s.srcY + row) * std::size_t(b.stride)) + s.srcX;
-        std::uint8_t* dst = frame_.data() + std::size_t(s.dstY + row) * frameRow + s.dstX * 4;
-        platform::cg::blendArgbOverRgba(src, dst, std::size_t(s.width));
-      }
-    }
+    // Redraws the view first when it was marked.
+    piece.backing = &view.displayIfNeeded(scale_);
+    piece.version = view.displayVersion();
   }
+  pieces_.push_back(piece);
   auto children = view.subviews();
   for (auto& child : children) {
     const CGPoint o = child->frame().origin;
-    compositeView(*child, CGPoint{origin.x + o.x, origin.y + o.y});
+    collect(*child, CGPoint{origin.x + o.x, origin.y + o.y});
+  }
+}
+
+void UIWindow::draw(const Piece& piece) {
+  const std::size_t frameRow = std::size_t(pixelWidth_) * 4;
+  if (const CAEAGLLayer* gl = piece.gl) {
+    const int w = gl->presentedWidth();
+    const Span s = clip(piece.x, piece.y, w, gl->presentedHeight(), pixelWidth_, pixelHeight_);
+    if (s.empty() || gl->presentedPixels().empty()) return;
+    for (int row = 0; row < s.height; ++row) {
+      const std::uint8_t* src =
+          gl->presentedPixels().data() + (std::size_t(s.srcY + row) * std::size_t(w) + s.srcX) * 4;
+      std::uint8_t* dst = frame_.data() + std::size_t(s.dstY + row) * frameRow + s.dstX * 4;
+      if (piece.opaque) {
+        std::memcpy(dst, src, std::size_t(s.width) * 4);
+      } else {
+        blendRgbaOverRgba(src, dst, std::size_t(s.width));
+      }
+    }
+    return;
+  }
+  const UIView::Backing& b = *piece.backing;
+  const Span s = clip(piece.x, piece.y, b.width, b.height, pixelWidth_, pixelHeight_);
+  if (s.empty() || !b.data) return;
+  for (int row = 0; row < s.height; ++row) {
+    const auto* src = reinterpret_cast<const std::uint32_t*>(
+        b.data + std::size_t(s.srcY + row) * std::size_t(b.stride)) + s.srcX;
+    std::uint8_t* dst = frame_.data() + std::size_t(s.dstY + row) * frameRow + s.dstX * 4;
+    platform::cg::blendArgbOverRgba(src, dst, std::size_t(s.width));
   }
 }
 

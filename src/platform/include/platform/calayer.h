@@ -31,6 +31,9 @@ class CALayer {
   bool opaque_ = false;
 };
 
+// A fresh number for each change of drawn content (main thread): layer presents and view drawings.
+std::uint64_t nextContentVersion();
+
 // Drawable property keys and values (EAGLDrawable).
 inline constexpr const char* kEAGLDrawablePropertyRetainedBacking = "EAGLDrawablePropertyRetainedBacking";
 inline constexpr const char* kEAGLDrawablePropertyColorFormat = "EAGLDrawablePropertyColorFormat";
@@ -51,32 +54,45 @@ class CAEAGLLayer : public CALayer {
   int drawablePixelWidth() const;
   int drawablePixelHeight() const;
 
-  // The last presented frame: presentedWidth() × presentedHeight() × 4 bytes, empty before the
-  // first present. The storage is sized when a renderbuffer is attached, so presenting does not
-  // allocate.
+  // The last presented frame: presentedWidth() × presentedHeight() × 4 bytes (both 0 before the
+  // first present at the current storage size). The storage is sized when a renderbuffer is
+  // attached, so presenting does not allocate.
   const std::vector<std::uint8_t>& presentedPixels() const { return pixels_; }
   int presentedWidth() const { return pixelWidth_; }
   int presentedHeight() const { return pixelHeight_; }
+  // Presents so far, repeated frames included: one per animation tick.
   std::uint64_t presentCount() const { return presentCount_; }
+  // Changes whenever the presented pixels may have changed; unique across layers and views, so a
+  // compositor can tell "same picture" from a version it saw before.
+  std::uint64_t contentVersion() const { return contentVersion_; }
 
   // Called after each present, on the presenting thread (headless frame capture hooks in here).
   void setPresentObserver(std::function<void()> observer) { observer_ = std::move(observer); }
 
-  // For the GL context: storage for a frame of this size, then the frame itself.
+  // For the GL context: storage for a frame of this size, then the frame itself. The storage is
+  // a second buffer: presenting swaps it with the shown one, so afterwards it holds the frame
+  // shown before (complete once two frames were presented at this size).
   void prepareStorage(int width, int height);
-  std::uint8_t* storage() { return storage_.data(); }
+  std::uint8_t* storage() { return back_.data(); }
   int storageWidth() const { return storageWidth_; }
   int storageHeight() const { return storageHeight_; }
   void didPresent();  // storage holds the new frame, rows bottom-up as GL reads them
+  // For a drawer that knows the frame would be identical to one it has: a present without
+  // drawing or reading back, so observers still see one present per tick. Unchanged shows the
+  // last frame again; previous shows the frame the storage holds (the one shown before it).
+  void didPresentUnchanged();
+  void didPresentPrevious();
 
  private:
   DrawableProperties drawableProperties_;
-  std::vector<std::uint8_t> storage_;
-  std::vector<std::uint8_t> pixels_;
+  std::vector<std::uint8_t> pixels_;  // shown, top row first
+  std::vector<std::uint8_t> back_;    // read back into, then turned and swapped with pixels_
+  std::vector<std::uint8_t> rowSwap_;
   int pixelWidth_ = 0;
   int pixelHeight_ = 0;
   int storageWidth_ = 0;
   int storageHeight_ = 0;
   std::uint64_t presentCount_ = 0;
+  std::uint64_t contentVersion_ = 0;
   std::function<void()> observer_;
 };

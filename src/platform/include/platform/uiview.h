@@ -126,6 +126,8 @@ class UIView : public std::enable_shared_from_this<UIView> {
   // mark. The store is premultiplied ARGB (cairo's native-endian 32-bit words).
   struct Backing;
   const Backing& displayIfNeeded(CGFloat scale);
+  // Changes each time displayIfNeeded draws (see nextContentVersion).
+  std::uint64_t displayVersion() const { return displayVersion_; }
 
  private:
   CGRect frame_;
@@ -138,6 +140,7 @@ class UIView : public std::enable_shared_from_this<UIView> {
   bool needsDisplay_ = true;
   bool needsLayout_ = true;
   std::unique_ptr<Backing> backing_;
+  std::uint64_t displayVersion_ = 0;
 };
 
 struct UIView::Backing {

@@ -16,6 +16,7 @@
 // pixelWidth() × pixelHeight() × 4 bytes, RGBA, top row first, premultiplied; opaque whenever
 // an opaque view covers the window.
 #include <cstdint>
+#include <array>
 #include <memory>
 #include <vector>
 
@@ -33,9 +34,12 @@ class UIWindow : public UIView {
   // Lays out every view that needs it, as the platform does before a window first shows.
   void makeKeyAndVisible();
 
-  // Composites and returns the frame (valid until the next call).
+  // Composites and returns the frame (valid until the next call). When no view was marked and
+  // no layer presented new pixels since the last call, the frame is returned as it is.
   const std::uint8_t* composite();
   const std::vector<std::uint8_t>& framePixels() const { return frame_; }
+  // Changes whenever composite() built a new frame (0 before the first).
+  std::uint64_t frameVersion() const { return frameVersion_; }
 
   // One touch at a time: Began picks the view under `point` (window points) and the rest of the
   // touch goes to that view; a Began during a touch cancels the old one first. Touches outside
@@ -43,13 +47,32 @@ class UIWindow : public UIView {
   void sendTouch(UITouchPhase phase, CGPoint point);
 
  private:
-  void compositeView(UIView& view, CGPoint origin);
+  // One visible view as it goes into the frame, back to front.
+  struct Piece {
+    const UIView* view = nullptr;
+    int x = 0, y = 0;                // pixels
+    std::uint64_t version = 0;       // of the layer's pixels or the view's drawing
+    const CAEAGLLayer* gl = nullptr;
+    bool opaque = false;             // of the GL layer
+    const UIView::Backing* backing = nullptr;
+    bool operator==(const Piece& o) const {
+      return view == o.view && x == o.x && y == o.y && version == o.version && gl == o.gl &&
+             opaque == o.opaque;
+    }
+  };
+  void collect(UIView& view, CGPoint origin);
+  bool coversFrame(const std::vector<Piece>& pieces) const;
+  void draw(const Piece& piece);
   void deliver(UITouchPhase phase);
 
   CGFloat scale_;
   int pixelWidth_;
   int pixelHeight_;
   std::vector<std::uint8_t> frame_;
+  std::vector<Piece> pieces_;
+  std::vector<Piece> lastPieces_;
+  std::array<std::uint8_t, 4> base_{};
+  std::uint64_t frameVersion_ = 0;
   std::shared_ptr<UIView> touchView_;
   std::unique_ptr<UITouch> touch_;
 };

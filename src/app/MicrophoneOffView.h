@@ -1,0 +1,16 @@
+#pragma once
+// The badge the window shows while the microphone is switched off (M): a small red label in the
+// top-left corner, over the character. It takes no touches, so drags pass through it.
+#include <memory>
+
+#include "platform/uiview.h"
+
+class MicrophoneOffView : public UIView {
+ public:
+  static constexpr const char* kText = "Microphone off (M)";
+
+  static std::shared_ptr<MicrophoneOffView> init();
+  void drawRect(CGRect rect) override;
+
+  MicrophoneOffView();
+};
