@@ -28,13 +28,6 @@ namespace {
 
 const std::string kSample = std::string(QB_SOURCE_DIR) + "/resources/samples/hello-quibblers.wav";
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 void writeFile(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
 // Every entry under `dir` (hidden ones too) with its content; links as their target.
@@ -44,7 +37,7 @@ std::map<std::string, std::string> snapshot(const fs::path& dir) {
     const std::string name = fs::relative(e.path(), dir).string();
     if (e.is_symlink()) entries[name] = "-> " + fs::read_symlink(e.path()).string();
     else if (e.is_directory()) entries[name] = "(folder)";
-    else if (e.is_regular_file()) entries[name] = readFile(e.path().string());
+    else if (e.is_regular_file()) entries[name] = readTextFile(e.path().string());
     else entries[name] = "(special)";
   }
   return entries;
@@ -85,7 +78,7 @@ class AnswerOutputs : public ::testing::Test {
   int run(const std::string& mic, const std::vector<std::string>& extra, std::string& output) {
     ChildProcess app(command(mic, extra), env(), data.file("run.log"));
     const int status = app.wait(300).value_or(-1);
-    output = readFile(data.file("run.log"));
+    output = readTextFile(data.file("run.log"));
     return status;
   }
 
@@ -146,8 +139,8 @@ TEST_F(AnswerOutputs, ACompleteRunReplacesEarlierOutputsWhole) {
   ASSERT_EQ(run(work.file("mic.wav"), outputs, output), 0) << output;
   const auto speaker = platform::readMonoWav16(video + ".track.wav");
   EXPECT_TRUE(speaker.ok()) << speaker.error;
-  EXPECT_GT(readFile(video).size(), 1000u);
-  EXPECT_EQ(readFile(video + ".video-only.mp4").rfind("tick,time", 0), 0u);
+  EXPECT_GT(readTextFile(video).size(), 1000u);
+  EXPECT_EQ(readTextFile(video + ".video-only.mp4").rfind("tick,time", 0), 0u);
   EXPECT_FALSE(fs::exists(work.file("frames/frame_099999.png"))) << "no stale frame of the earlier run";
   EXPECT_TRUE(fs::exists(work.file("frames/frame_000000.png")));
   for (const auto& e : fs::directory_iterator(work.path())) {
@@ -231,15 +224,15 @@ TEST_F(AnswerOutputs, ATerminationSignalEndsTheRunWithItsStatusWhateverTheRunIsD
     ChildProcess app(command(c.mic, c.outputs), env(c.path), data.file("run.log"));
     for (int i = 0; i < 1000 && !c.ready(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    ASSERT_TRUE(app.running()) << readFile(data.file("run.log"));
+    ASSERT_TRUE(app.running()) << readTextFile(data.file("run.log"));
     // Generous: this guards against a hang, it does not time the exit.
     EXPECT_EQ(app.stop(c.signal, 20), 128 + c.signal);
-    const std::string output = readFile(data.file("run.log"));
+    const std::string output = readTextFile(data.file("run.log"));
     EXPECT_NE(output.find(std::string("stopped by SIG") + sigabbrev_np(c.signal)), std::string::npos) << output;
     EXPECT_NE(output.find("s of the"), std::string::npos) << "says how much was answered: " << output;
     EXPECT_EQ(snapshot(work.path()), before);
     if (fs::exists(encoderPid)) {
-      const pid_t encoder = std::stoi(readFile(encoderPid));
+      const pid_t encoder = std::stoi(readTextFile(encoderPid));
       EXPECT_NE(kill(encoder, 0), 0) << "the encoder is not left running";
     }
   }
@@ -285,7 +278,7 @@ TEST(CommandLine, AMistakeIsOneLineAndOneHint) {
     argv.insert(argv.end(), args.begin(), args.end());
     ChildProcess app(argv, {}, dir.file("out.log"));
     EXPECT_EQ(app.wait(30).value_or(0), 2);
-    const std::string output = readFile(dir.file("out.log"));
+    const std::string output = readTextFile(dir.file("out.log"));
     EXPECT_EQ(lineCount(output), 2) << output;
     EXPECT_EQ(output.rfind("quibblers: ", 0), 0u) << output;
   }
@@ -304,7 +297,7 @@ TEST(ConversionHint, PastingItRunsTheConverterOnExactlyThatFile) {
                                "' && sox() { printf '%s' \"$1\" > first-argument; } && " +
                                hint.substr(prefix.size());
     ASSERT_EQ(platform::runProgram({"sh", "-c", script}), 0) << script;
-    const std::string first = readFile(dir.file("first-argument"));
+    const std::string first = readTextFile(dir.file("first-argument"));
     EXPECT_TRUE(first == name || first == "./" + name) << first;
     EXPECT_NE(first[0], '-') << "never read as an option";
     EXPECT_FALSE(fs::exists(dir.file("pwned")));

@@ -22,13 +22,6 @@ namespace {
 const std::string kSample = std::string(QB_SOURCE_DIR) + "/resources/samples/hello-quibblers.wav";
 const std::string kStore = "quibblers/tallyhive/9d4c2b7e81f03a56c7e2d19b40f8a635.sql";
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 struct FrameRow {
   int tick, mode, mouth, character;
   double time;
@@ -109,7 +102,7 @@ TEST_F(HeadlessAnswer, TheVideoShowsTheCharacterAnsweringEachUtteranceAnOctaveUp
   const int status = run({"--speaker", dir.file("answer.wav"), "--video", dir.file("answer.mp4"),
                           "--frames", dir.file("frames"), "--frame-log", dir.file("frames.csv")},
                          "127.0.0.1:9");
-  ASSERT_EQ(status, 0) << readFile(dir.file("quibblers.log"));
+  ASSERT_EQ(status, 0) << readTextFile(dir.file("quibblers.log"));
 
   // Length and rate: one frame per 1/24 s of the audio that ran.
   const auto speaker = platform::readMonoWav16(dir.file("answer.wav"));
@@ -121,7 +114,7 @@ TEST_F(HeadlessAnswer, TheVideoShowsTheCharacterAnsweringEachUtteranceAnOctaveUp
                         "stream=codec_type,r_frame_rate,nb_frames:format=duration", "-of",
                         "default=noprint_wrappers=1", dir.file("answer.mp4")},
                        dir.file("probe.txt"));
-  const std::string probe = readFile(dir.file("probe.txt"));
+  const std::string probe = readTextFile(dir.file("probe.txt"));
   EXPECT_NE(probe.find("r_frame_rate=24/1"), std::string::npos) << probe;
   EXPECT_NE(probe.find("nb_frames=" + std::to_string(rows.size())), std::string::npos) << probe;
   EXPECT_NE(probe.find("codec_type=audio"), std::string::npos) << probe;
@@ -182,19 +175,19 @@ TEST_F(HeadlessAnswer, TheVideoShowsTheCharacterAnsweringEachUtteranceAnOctaveUp
 }
 
 TEST_F(HeadlessAnswer, TheNextRunHandsStoredSessionsToTheCollectionServerAndEmptiesTheStore) {
-  ASSERT_EQ(run({"--speaker", dir.file("first.wav")}, "127.0.0.1:9"), 0) << readFile(dir.file("quibblers.log"));
+  ASSERT_EQ(run({"--speaker", dir.file("first.wav")}, "127.0.0.1:9"), 0) << readTextFile(dir.file("quibblers.log"));
   ASSERT_EQ(storedSessions(dir.file("data") + "/" + kStore).size(), 1u);
 
   const std::string address = "127.0.0.1:" + std::to_string(28000 + getpid() % 1000);
   // A slow server: the launch upload is still on its way when the (virtual-time) run is over.
   ChildProcess server({QB_COLLECTION_SERVER_PROGRAM, "--listen", address, "--print-only", "--delay", "1"}, {},
                       dir.file("server.log"));
-  for (int i = 0; i < 100 && readFile(dir.file("server.log")).find(address) == std::string::npos; ++i) {
+  for (int i = 0; i < 100 && readTextFile(dir.file("server.log")).find(address) == std::string::npos; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
-  ASSERT_EQ(run({"--speaker", dir.file("second.wav")}, address), 0) << readFile(dir.file("quibblers.log"));
+  ASSERT_EQ(run({"--speaker", dir.file("second.wav")}, address), 0) << readTextFile(dir.file("quibblers.log"));
   server.stop(SIGTERM, 5);
-  const std::string received = readFile(dir.file("server.log"));
+  const std::string received = readTextFile(dir.file("server.log"));
   EXPECT_NE(received.find("session 1:"), std::string::npos) << received;
   EXPECT_NE(received.find("session 2:"), std::string::npos) << received;
   EXPECT_TRUE(storedSessions(dir.file("data") + "/" + kStore).empty());
@@ -209,7 +202,7 @@ TEST_F(HeadlessAnswer, OutputsEndWithinHalfASecondOfTheLastAnswerWhichIsNeverCut
     recording.resize(recording.size() + static_cast<std::size_t>(silenceAfter * 44100), 0);
     ASSERT_EQ(platform::writeMonoWav16(dir.file("mic.wav"), recording), "");
     ASSERT_EQ(run({"--speaker", dir.file("answer.wav"), "--frame-log", dir.file("frames.csv")}, "127.0.0.1:9"), 0)
-        << readFile(dir.file("quibblers.log"));
+        << readTextFile(dir.file("quibblers.log"));
 
     const auto speaker = platform::readMonoWav16(dir.file("answer.wav"));
     ASSERT_TRUE(speaker.ok()) << speaker.error;
@@ -231,20 +224,20 @@ TEST_F(HeadlessAnswer, OutputsEndWithinHalfASecondOfTheLastAnswerWhichIsNeverCut
 
 TEST_F(HeadlessAnswer, WithAnalyticsOffNothingIsStoredOrSentAndEarlierSessionsStay) {
   ASSERT_EQ(run({"--speaker", dir.file("out.wav")}, "127.0.0.1:9", {{"DO_NOT_TRACK", "1"}}), 0)
-      << readFile(dir.file("quibblers.log"));
+      << readTextFile(dir.file("quibblers.log"));
   EXPECT_FALSE(std::filesystem::exists(dir.file("data") + "/quibblers")) << "no store is created";
 
-  ASSERT_EQ(run({"--speaker", dir.file("out.wav")}, "127.0.0.1:9"), 0) << readFile(dir.file("quibblers.log"));
+  ASSERT_EQ(run({"--speaker", dir.file("out.wav")}, "127.0.0.1:9"), 0) << readTextFile(dir.file("quibblers.log"));
   ASSERT_EQ(storedSessions(dir.file("data") + "/" + kStore).size(), 1u);
   // A server that would take the stored session gets nothing from runs with analytics off.
   const std::string address = "127.0.0.1:" + std::to_string(28000 + (getpid() + 500) % 1000);
   ChildProcess server({QB_COLLECTION_SERVER_PROGRAM, "--listen", address, "--print-only"}, {}, dir.file("server.log"));
-  for (int i = 0; i < 100 && readFile(dir.file("server.log")).find(address) == std::string::npos; ++i) {
+  for (int i = 0; i < 100 && readTextFile(dir.file("server.log")).find(address) == std::string::npos; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   ASSERT_EQ(run({"--speaker", dir.file("out.wav")}, address, {{"DO_NOT_TRACK", "yes"}}), 0);
   ASSERT_EQ(run({"--speaker", dir.file("out.wav"), "--no-analytics"}, address), 0);
   server.stop(SIGTERM, 5);
-  EXPECT_EQ(readFile(dir.file("server.log")).find("upload"), std::string::npos) << readFile(dir.file("server.log"));
+  EXPECT_EQ(readTextFile(dir.file("server.log")).find("upload"), std::string::npos) << readTextFile(dir.file("server.log"));
   EXPECT_EQ(storedSessions(dir.file("data") + "/" + kStore).size(), 1u) << "the earlier session waits";
 }

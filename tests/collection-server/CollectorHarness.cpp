@@ -8,15 +8,9 @@
 #include <nlohmann/json.hpp>
 
 #include "ChildProcess.h"
+#include "TempDir.h"
 
 namespace {
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // One PostgreSQL server per test program, in a scratch folder, reached over a Unix socket only.
 class ScratchPostgres {
@@ -80,12 +74,12 @@ class ScratchPostgres {
     }
     if (!run({bin_ + "/initdb", "-D", data(), "-U", "qb", "--auth=trust", "--locale=C", "--encoding=UTF8", "-N"},
              "initdb.log")) {
-      return "initdb failed: " + readFile(file("initdb.log"));
+      return "initdb failed: " + readTextFile(file("initdb.log"));
     }
     if (!run({bin_ + "/pg_ctl", "-D", data(), "-l", file("server.log"), "-w", "-t", "60", "-o",
               "-k " + dir_ + " -c listen_addresses='' -c fsync=off", "start"},
              "start.log")) {
-      return "the PostgreSQL server did not start: " + readFile(file("start.log")) + readFile(file("server.log"));
+      return "the PostgreSQL server did not start: " + readTextFile(file("start.log")) + readTextFile(file("server.log"));
     }
     started_ = true;
     return "";

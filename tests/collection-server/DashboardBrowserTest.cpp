@@ -6,15 +6,9 @@
 
 #include "ChildProcess.h"
 #include "CollectorHarness.h"
+#include "TempDir.h"
 
 namespace {
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 TEST(DashboardInBrowser, LoadsCleanlyAndShowsTheNumbersSent) {
   if (!ChildProcess::available("chromium")) GTEST_SKIP() << "no chromium here; scripts/install-deps installs it";
@@ -37,9 +31,9 @@ TEST(DashboardInBrowser, LoadsCleanlyAndShowsTheNumbersSent) {
                           "--user-data-dir=" + profile.file("profile"), "--enable-logging=stderr", "--v=0",
                           "--dump-dom", "http://127.0.0.1:" + std::to_string(service.port()) + "/"},
                          {}, output);
-    ASSERT_EQ(browser.wait(120).value_or(-1), 0) << readFile(output);
+    ASSERT_EQ(browser.wait(120).value_or(-1), 0) << readTextFile(output);
   }
-  const std::string log = readFile(output);
+  const std::string log = readTextFile(output);
   // The page has no script: any console line is a fault (a blocked load, an error, injected code).
   EXPECT_EQ(log.find(":CONSOLE"), std::string::npos) << log;
   for (const char* shown : {"id=\"sessions\">3<", "id=\"sub-sessions\">3<", "id=\"median\">50 s<",

@@ -13,15 +13,9 @@
 #include "ChildProcess.h"
 #include "CollectorHarness.h"
 #include "RawWav.h"
+#include "TempDir.h"
 
 namespace {
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 class AppAndCollector : public ::testing::Test {
  protected:
@@ -39,21 +33,21 @@ class AppAndCollector : public ::testing::Test {
     auto collector = std::make_unique<ChildProcess>(argv, std::map<std::string, std::string>{}, log);
     const std::string marker = "listening on http://";
     for (int i = 0; i < 200; ++i) {
-      const std::string text = readFile(log);
+      const std::string text = readTextFile(log);
       if (const size_t at = text.find(marker); at != std::string::npos && text.find('/', at + marker.size()) != std::string::npos) {
         address = text.substr(at + marker.size(), text.find('/', at + marker.size()) - at - marker.size());
         return collector;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    ADD_FAILURE() << "the collector did not start: " << readFile(log);
+    ADD_FAILURE() << "the collector did not start: " << readTextFile(log);
     return nullptr;
   }
 
   void runApp(const std::string& server) {
     ChildProcess app({QB_QUIBBLERS, "--mic", dir.file("mic.wav"), "--collection-server", server},
                      {{"XDG_DATA_HOME", dir.file("data")}}, dir.file("quibblers.log"));
-    ASSERT_EQ(app.wait(120).value_or(-1), 0) << readFile(dir.file("quibblers.log"));
+    ASSERT_EQ(app.wait(120).value_or(-1), 0) << readTextFile(dir.file("quibblers.log"));
   }
 
   // The app's own session numbers still in its store.

@@ -9,13 +9,6 @@
 #include <sstream>
 #include <thread>
 
-std::string readTextFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 bool waitUntil(const std::function<bool()>& condition, double seconds) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   while (!condition()) {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "ChildProcess.h"
+#include "TempDir.h"
 
 class PrivateSoundServer {
  public:
@@ -27,6 +28,5 @@ class PrivateSoundServer {
 };
 
 // Test helpers shared by the programs that drive other programs.
-std::string readTextFile(const std::string& path);
 bool waitUntil(const std::function<bool()>& condition, double seconds);
 void sleepSeconds(double seconds);

@@ -2,6 +2,8 @@
 
 #include <stdlib.h>
 
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 TempDir::TempDir() {
@@ -13,4 +15,11 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::error_code ec;
   std::filesystem::remove_all(path_, ec);
+}
+
+std::string readTextFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
 }

@@ -15,3 +15,6 @@ class TempDir {
  private:
   std::filesystem::path path_;
 };
+
+// The whole of a (small) file, byte for byte; empty when it cannot be read.
+std::string readTextFile(const std::string& path);
