@@ -122,14 +122,19 @@ class WindowApp : public ::testing::Test {
     return {value("X"), value("Y"), value("WIDTH"), value("HEIGHT")};
   }
 
-  // The character the window shows now.
-  int shownCharacter(const std::string& name) {
+  // A screenshot of the window, kept as NAME.png; empty pixels when it could not be taken.
+  void screenshot(const std::string& name, std::vector<std::uint8_t>& pixels, int& w, int& h) {
     const std::string shot = dir.file(name + ".png");
     EXPECT_EQ(tool({"import", "-window", windowId, shot}), 0);
-    std::vector<std::uint8_t> pixels;
-    int w = 0, h = 0;
     std::string error;
     EXPECT_TRUE(platform::readPng(shot, pixels, w, h, error)) << error;
+  }
+
+  // The character the window shows now.
+  int shownCharacter(const std::string& name) {
+    std::vector<std::uint8_t> pixels;
+    int w = 0, h = 0;
+    screenshot(name, pixels, w, h);
     if (pixels.empty()) return -1;
     return nearestCharacter(bodyColour(pixels, w, h));
   }
@@ -201,12 +206,9 @@ class SmallScreen : public WindowApp {
 
   // Whether the badge saying the microphone is off shows in the window's top-left corner.
   bool microphoneOffShown(const std::string& name) {
-    const std::string shot = dir.file(name + ".png");
-    EXPECT_EQ(tool({"import", "-window", windowId, shot}), 0);
     std::vector<std::uint8_t> pixels;
     int w = 0, h = 0;
-    std::string error;
-    EXPECT_TRUE(platform::readPng(shot, pixels, w, h, error)) << error;
+    screenshot(name, pixels, w, h);
     int red = 0;
     for (int y = 0; y < std::min(h, 30); ++y) {
       for (int x = 0; x < std::min(w, 60); ++x) {
