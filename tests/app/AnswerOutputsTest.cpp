@@ -2,7 +2,6 @@
 // termination signals, a stalled encoder, a closed stdout. Whatever happens, an earlier file is
 // never destroyed and no partial or temporary file is left.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -18,6 +17,7 @@
 #include <thread>
 
 #include "ChildProcess.h"
+#include "StoreQuery.h"
 #include "TempDir.h"
 #include "WavFile.h"
 #include "platform/video.h"
@@ -237,14 +237,9 @@ TEST_F(AnswerOutputs, ATerminationSignalEndsTheRunWithItsStatusWhateverTheRunIsD
     }
   }
   // Every session the runs began was ended.
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open_v2(store.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
-  sqlite3_stmt* open = nullptr;
-  sqlite3_prepare_v2(db, "SELECT count(*) FROM beacon WHERE ifnull(time_stopped,'') = ''", -1, &open, nullptr);
-  ASSERT_EQ(sqlite3_step(open), SQLITE_ROW);
-  EXPECT_EQ(sqlite3_column_int(open, 0), 0);
-  sqlite3_finalize(open);
-  sqlite3_close(db);
+  const auto open = queryInt(store, "SELECT count(*) FROM beacon WHERE ifnull(time_stopped,'') = ''");
+  ASSERT_TRUE(open) << store;
+  EXPECT_EQ(*open, 0);
 }
 
 TEST_F(AnswerOutputs, AClosedStdoutDoesNotKillAFinishedRun) {

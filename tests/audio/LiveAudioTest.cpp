@@ -3,12 +3,12 @@
 // program between them.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sqlite3.h>
 
 #include <filesystem>
 
 #include "ChildProcess.h"
 #include "PrivateSoundServer.h"
+#include "StoreQuery.h"
 #include "TempDir.h"
 #include "ToneAnalysis.h"
 #include "WavFile.h"
@@ -129,13 +129,8 @@ TEST(LiveAudio, TerminalRunKeepsAnEndedUsageSession) {
       << readTextFile(log);
   EXPECT_EQ(app.stop(SIGINT, 10.0), 0) << readTextFile(log);
 
-  sqlite3* db = nullptr;
   const std::string store = dir.file("data") + "/quibblers/tallyhive/9d4c2b7e81f03a56c7e2d19b40f8a635.sql";
-  ASSERT_EQ(sqlite3_open_v2(store.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK) << store;
-  sqlite3_stmt* statement = nullptr;
-  sqlite3_prepare_v2(db, "SELECT COUNT(*) FROM beacon WHERE time_stopped IS NOT NULL", -1, &statement, nullptr);
-  ASSERT_EQ(sqlite3_step(statement), SQLITE_ROW);
-  EXPECT_EQ(sqlite3_column_int(statement, 0), 1);
-  sqlite3_finalize(statement);
-  sqlite3_close(db);
+  const auto ended = queryInt(store, "SELECT COUNT(*) FROM beacon WHERE time_stopped IS NOT NULL");
+  ASSERT_TRUE(ended) << store;
+  EXPECT_EQ(*ended, 1);
 }

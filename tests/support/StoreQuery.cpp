@@ -1,0 +1,18 @@
+#include "StoreQuery.h"
+
+#include <sqlite3.h>
+
+std::optional<int> queryInt(const std::string& path, const std::string& sql) {
+  sqlite3* db = nullptr;
+  std::optional<int> value;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK &&
+        sqlite3_step(statement) == SQLITE_ROW) {
+      value = sqlite3_column_int(statement, 0);
+    }
+    sqlite3_finalize(statement);
+  }
+  sqlite3_close(db);
+  return value;
+}
