@@ -119,6 +119,7 @@ int runHeadlessAnswer(const LaunchOptions& options) {
 
   PuppetAppDelegate delegate;
   delegate.setAnalyticsEnabled(!options.noAnalytics);
+  delegate.setRealTimeWarmUp(false);  // virtual time: no deadline to warm up for
   if (ui) {
     delegate.setWindow(ui->window);
     delegate.setGlView(ui->glView);
