@@ -7,7 +7,7 @@
 #include <sstream>
 #include <string_view>
 
-#include "EAGLView.h"
+#include "CharacterVoices.h"
 #include "HelpFormatter.h"
 #include "platform/resources.h"
 

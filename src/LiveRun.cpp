@@ -5,14 +5,15 @@
 #include <cstdio>
 #include <memory>
 
-#include "EAGLView.h"
 #include "Beacon.h"
+#include "CharacterVoices.h"
 #include "EngineRandom.h"
 #include "PuppetAppDelegate.h"
-#include "RtAudioBackend.h"
 #include "TerminationSignals.h"
 #include "VoiceEngineState.h"
+#include "DuplexAudioBackend.h"
 #include "platform/audio_unit.h"
+#include "platform/live_sound.h"
 #include "platform/runloop.h"
 
 namespace {
@@ -33,22 +34,23 @@ constexpr const char* kTryOffline =
 
 int listDevices() {
   std::string why;
-  const auto system = platform::findAudioSystem(&why);
-  if (!system) {
+  const auto devices = platform::listLiveSoundDevices(why);
+  if (!devices) {
     std::fprintf(stderr, "quibblers: %s; %s\n", why.c_str(), kTryOffline);
     return 1;
   }
-  std::fputs(platform::describeDevices(*system).c_str(), stdout);
+  std::fputs(devices->c_str(), stdout);
   return 0;
 }
 
 int runLive(const LaunchOptions& options) {
-  auto device = std::make_shared<platform::RtAudioBackend>(options.inputDevice, options.outputDevice);
-  const std::string why = device->probe();
-  if (!why.empty()) {
+  std::string why;
+  auto sound = platform::openLiveSound(options.inputDevice, options.outputDevice, why);
+  if (!sound) {
     std::fprintf(stderr, "quibblers: %s; %s\n", why.c_str(), kTryOffline);
     return 1;
   }
+  const auto& device = sound->device;
   platform::setAudioBackend(device);
   seedEngineRandom(freshRandomSeed());
 
@@ -58,15 +60,15 @@ int runLive(const LaunchOptions& options) {
   if (options.greeting) delegate.loadGreeting();
   delegate.initializeAudio();
   if (!device->unitInitialized()) {
-    std::fprintf(stderr, "quibblers: cannot open '%s' and '%s' (%s); %s\n", device->inputName().c_str(),
-                 device->outputName().c_str(), device->apiName().c_str(), kTryOffline);
+    std::fprintf(stderr, "quibblers: cannot open '%s' and '%s' (%s); %s\n", sound->inputName.c_str(),
+                 sound->outputName.c_str(), sound->apiName.c_str(), kTryOffline);
     platform::setAudioBackend(nullptr);
     return 1;
   }
   AudioSessionSetActive(true);
   AudioOutputUnitStart(audioUnit);
   std::fprintf(stderr, "quibblers: listening on '%s', answering on '%s' (%s); Ctrl-C stops\n",
-               device->inputName().c_str(), device->outputName().c_str(), device->apiName().c_str());
+               sound->inputName.c_str(), sound->outputName.c_str(), sound->apiName.c_str());
 
   // A usage session like the window's: opened now, ended (and uploaded, up to 5 s) at the stop.
   if (delegate.analyticsEnabled()) {

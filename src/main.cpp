@@ -9,9 +9,9 @@
 #include "HeadlessAnswer.h"
 #include "LaunchOptions.h"
 #include "LiveRun.h"
-#include "RtAudioBackend.h"
 #include "TerminationSignals.h"
-#include "WindowApp.h"
+#include "ViewModule.h"
+#include "platform/live_sound.h"
 #include "platform/resources.h"
 #include "platform/window.h"
 
@@ -50,12 +50,13 @@ int main(int argc, char** argv) {
                  kTryOffline);
     return kNoDisplayOrSound;
   }
-  auto device = std::make_shared<platform::RtAudioBackend>(options.inputDevice, options.outputDevice);
-  const std::string why = device->probe();
-  if (!why.empty()) {
+  std::string why;
+  bool moduleMissing = false;
+  auto sound = platform::openLiveSound(options.inputDevice, options.outputDevice, why, &moduleMissing);
+  if (!sound) {
     std::fprintf(stderr, "quibblers: %s; %s\n", why.c_str(), kTryOffline);
-    return kNoDisplayOrSound;
+    return moduleMissing ? 1 : kNoDisplayOrSound;
   }
   seedEngineRandom(freshRandomSeed());
-  return runWindowApp(options, device);
+  return runWindowAppModule(options, sound->device);
 }

@@ -21,13 +21,6 @@ std::string frameImageName(int character, int frame) {
 
 }  // namespace
 
-void useCharacterVoice(int character) {
-  const CharacterVoice& voice = kCharacterVoices[std::clamp(character, 0, 3)];
-  gain = 1.0f;
-  quibblePitch = voice.pitch;
-  quibbleTimeStretch = voice.tempo;
-}
-
 std::unique_ptr<CALayer> EAGLView::layerClass() { return std::make_unique<CAEAGLLayer>(); }
 
 EAGLView::EAGLView(Key, const NSCoder& coder) : UIView(coder, layerClass()) {}

@@ -7,11 +7,12 @@
 
 #include "AnswerOutputs.h"
 #include "Beacon.h"
+#include "CharacterVoices.h"
 #include "EngineRandom.h"
-#include "MainInterface.h"
 #include "OfflineAudioBackend.h"
 #include "PuppetAppDelegate.h"
 #include "TerminationSignals.h"
+#include "ViewModule.h"
 #include "VoiceEngineState.h"
 #include "platform/recording.h"
 #include "platform/progress.h"
@@ -99,9 +100,11 @@ int runHeadlessAnswer(const LaunchOptions& options) {
   platform::setAudioBackend(device);
   seedEngineRandom(1);  // the same recording always gets the same answer
 
-  std::unique_ptr<MainInterface> ui;
+  // The view module only when pictures or ticks are asked for: a sound-only answer never maps
+  // the GL and cairo libraries.
+  std::unique_ptr<AnswerPictures> ui;
   if (outputs->wantsTicks() || options.flat || options.tuning) {
-    ui = MainInterface::load(options.flat, options.tuning, error);
+    ui = loadAnswerPictures(options.flat, options.tuning, error);
     if (!ui) {
       std::fprintf(stderr, "quibblers: %s\n", error.c_str());
       platform::setAudioBackend(nullptr);
@@ -111,7 +114,7 @@ int runHeadlessAnswer(const LaunchOptions& options) {
 
   if (options.character) {
     if (ui) {
-      ui->glView->showCharacter(*options.character);
+      ui->showCharacter(*options.character);
     } else {
       useCharacterVoice(*options.character);
     }
@@ -120,22 +123,16 @@ int runHeadlessAnswer(const LaunchOptions& options) {
   PuppetAppDelegate delegate;
   delegate.setAnalyticsEnabled(!options.noAnalytics);
   delegate.setRealTimeWarmUp(false);  // virtual time: no deadline to warm up for
-  if (ui) {
-    delegate.setWindow(ui->window);
-    delegate.setGlView(ui->glView);
-  }
+  if (ui) ui->attach(delegate);
   if (options.greeting) delegate.loadGreeting();
 
   const double expected = total.value_or(0) + device->trailingCycles() * device->framesPerCycle() / 44100.0;
   platform::ProgressBar progress("answering", platform::ProgressBar::stderrIsTerminal() && expected > 5);
-  if (ui) {
-    ui->glView->eaglLayer().setPresentObserver([&] {
-      ui->tick();
-      outputs->addFrame(outputs->wantsPictures() ? ui->window->composite() : nullptr, loop.now(),
-                        programMode, ui->glView->getValue(), ui->glView->current_quibbler());
-      if (total) progress.update(loop.now() / expected);
-    });
-  }
+  const AnswerPictures::Tick tick = [&](const std::uint8_t* rgba, int mouthFrame, int character) {
+    outputs->addFrame(rgba, loop.now(), programMode, mouthFrame, character);
+    if (total) progress.update(loop.now() / expected);
+  };
+  if (ui) ui->onPresent(outputs->wantsPictures(), tick);
 
   if (TerminationSignals::received()) {
     platform::setAudioBackend(nullptr);
@@ -146,15 +143,7 @@ int runHeadlessAnswer(const LaunchOptions& options) {
   UIApplicationMain(delegate, [&](UIApplication& app) {
     if (ui && !outputs->wantsPictures()) {
       // The frame log alone: the same ticks on the same clock, without drawing any picture.
-      ui->glView->stopAnimation();
-      const double interval = ui->glView->animationInterval();
-      loop.addTimer(interval, interval, [&] {
-        if (device->finished()) return;
-        ui->glView->advance();
-        outputs->addFrame(nullptr, loop.now(), programMode, ui->glView->getValue(),
-                          ui->glView->current_quibbler());
-        if (total) progress.update(loop.now() / expected);
-      });
+      ui->tickWithoutDrawing([&] { return device->finished(); }, tick);
     }
     // A failed output or an unreadable rest of the recording ends the run at once: nothing of
     // it will be kept.
@@ -168,7 +157,7 @@ int runHeadlessAnswer(const LaunchOptions& options) {
       // The answer is complete: no more frames. Analytics gets at most 5 s of real time from
       // here, in all: a launch upload still on its way (a virtual-time run can outpace it) may
       // finish in it, and the exit upload gets what is left, or is left to the next run.
-      if (ui) ui->glView->eaglLayer().setPresentObserver({});
+      if (ui) ui->onPresent(false, {});
       limitExitUpload(kAnalyticsWait);
       if (!uploadInFlight()) return app.terminate();
       loop.useRealTime();
@@ -180,7 +169,7 @@ int runHeadlessAnswer(const LaunchOptions& options) {
     signals = std::make_unique<TerminationSignals>(loop, [&app] { app.terminate(); });
   });
   progress.finish();
-  if (ui) ui->glView->eaglLayer().setPresentObserver({});
+  if (ui) ui->onPresent(false, {});
   const double answered = static_cast<double>(device->microphoneSamplesUsed()) / 44100.0;
   platform::setAudioBackend(nullptr);
   if (TerminationSignals::received()) return interrupted(answered, total);

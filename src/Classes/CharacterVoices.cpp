@@ -1,0 +1,12 @@
+#include "CharacterVoices.h"
+
+#include <algorithm>
+
+#include "VoiceEngineState.h"
+
+void useCharacterVoice(int character) {
+  const CharacterVoice& voice = kCharacterVoices[std::clamp(character, 0, 3)];
+  gain = 1.0f;
+  quibblePitch = voice.pitch;
+  quibbleTimeStretch = voice.tempo;
+}
