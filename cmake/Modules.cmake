@@ -4,6 +4,13 @@
 # them from the program, which exports them, so engine state and run loop exist once.
 find_package(Threads REQUIRED)  # seen by every module, wherever its libraries found it
 set(QB_MODULE_DIR "${CMAKE_BINARY_DIR}/lib/quibblers")
+# Installed: private, architecture-dependent files in the multiarch library folder (Debian);
+# not a folder ldconfig looks at, so the package needs no ldconfig call.
+if(CMAKE_LIBRARY_ARCHITECTURE)
+  set(QB_MODULE_INSTALL_DIR "lib/${CMAKE_LIBRARY_ARCHITECTURE}/quibblers")
+else()
+  set(QB_MODULE_INSTALL_DIR "lib/quibblers")
+endif()
 set_property(GLOBAL PROPERTY QB_MODULES "")
 
 function(qb_add_module name)

@@ -274,7 +274,9 @@ TEST_F(AnswerOutputs, ModulesComeFromBesideTheProgramAndAMissingOneIsNamed) {
   fs::create_directories(tree / "share");
   fs::copy_file(QB_QUIBBLERS, tree / "bin" / "quibblers");
   fs::create_directory_symlink(fs::path(QB_SOURCE_DIR) / "resources", tree / "share" / "quibblers");
-  fs::copy(fs::path(QB_QUIBBLERS).parent_path() / "lib", tree / "lib", fs::copy_options::recursive);
+  const fs::path modules = tree / QB_MODULE_INSTALL_DIR;
+  fs::create_directories(modules);
+  fs::copy(fs::path(QB_QUIBBLERS).parent_path() / "lib" / "quibblers", modules, fs::copy_options::recursive);
   struct Case {
     const char* removed;  // module file taken out of the tree, or none
     const char* option;
@@ -284,7 +286,7 @@ TEST_F(AnswerOutputs, ModulesComeFromBesideTheProgramAndAMissingOneIsNamed) {
                                          {"view.so", "--frame-log", 1},
                                          {"view.so", "--speaker", 0}}) {
     SCOPED_TRACE(std::string(c.removed ? c.removed : "all modules") + " " + c.option);
-    if (c.removed) fs::remove(tree / "lib" / "quibblers" / c.removed);
+    if (c.removed) fs::remove(modules / c.removed);
     const std::string out = work.file("out");
     fs::remove(out);
     ChildProcess app({(tree / "bin" / "quibblers").string(), "--mic", work.file("mic.wav"), c.option, out,

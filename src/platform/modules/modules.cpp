@@ -6,6 +6,10 @@
 #include <map>
 #include <system_error>
 
+#ifndef QB_MODULE_INSTALL_DIR
+#define QB_MODULE_INSTALL_DIR "lib/quibblers"
+#endif
+
 namespace platform {
 
 namespace {
@@ -21,7 +25,7 @@ std::string locateModules() {
     if (fs::exists(dir / "CMakeCache.txt", ec)) return (dir / "lib" / "quibblers").string();
     if (dir == dir.parent_path()) break;
   }
-  return (bin.parent_path() / "lib" / "quibblers").string();
+  return (bin.parent_path() / QB_MODULE_INSTALL_DIR).string();
 }
 }  // namespace
 

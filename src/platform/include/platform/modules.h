@@ -1,8 +1,8 @@
 #pragma once
 // The program's optional parts: the character view (GL, cairo), the desktop window (SDL) and the
 // live sound devices (RtAudio). Each is a shared object loaded on the first path that needs it,
-// so a headless answer never maps those libraries. They live in lib/quibblers beside the
-// program: an installed tree's ../lib/quibblers, a build tree's lib/quibblers.
+// so a headless answer never maps those libraries. They are found from the program's own path:
+// an installed tree's ../lib/<multiarch triplet>/quibblers, a build tree's lib/quibblers.
 #include <string>
 
 namespace platform {
