@@ -244,9 +244,9 @@ class Figure:
                                 f'{_stroke(c.foot_line, 1.6)}/>')
 
     # ------------------------------------------------------------------ document
-    def svg(self):
+    def svg(self, backdrop=""):
         return self.document(f'viewBox="0 0 {W} {H}" width="{W}" height="{H}" '
-                             'preserveAspectRatio="none"')
+                             'preserveAspectRatio="none"', backdrop)
 
     def document(self, frame_attrs, backdrop="", clip_id=None):
         """The figure inside an <svg> with `frame_attrs`; `backdrop` goes underneath and, with
@@ -272,5 +272,5 @@ class Figure:
                 "\n".join(self.defs) + "\n</defs>\n" + backdrop + body + "\n</svg>\n")
 
 
-def render_svg(coat, frame):
-    return Figure(coat, frame).svg()
+def render_svg(coat, frame, backdrop=""):
+    return Figure(coat, frame).svg(backdrop)
