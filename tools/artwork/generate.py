@@ -29,7 +29,7 @@ FLAT_SIZE = (320, 480)    # drawn 1:1 from the flat view's top-left corner
 MAX_BYTES = 200 * 1024
 SEAM_PIXELS = 8           # edge pixels allowed to differ: anti-aliasing where an outline crosses
 RGBA, PALETTE = 6, 3      # PNG colour types: the icon keeps its alpha, the opaque frames a palette
-ICON_SIZES = (48, 64, 128, 256, 512)
+ICON_SIZES = (16, 24, 48, 64, 128, 256, 512)
 
 REPO = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
 
@@ -112,6 +112,14 @@ def check(png_path, size, want_ctype):
     return problems
 
 
+def border_alpha(png_path, n):
+    """The highest alpha (0..1) on the outermost ring of pixels: the badge must keep clear."""
+    res = subprocess.run(["convert", png_path, "-alpha", "extract", "-fill", "black", "-draw",
+                          f"rectangle 1,1 {n - 2},{n - 2}", "-format", "%[fx:maxima]", "info:"],
+                         capture_output=True, text=True, check=True)
+    return float(res.stdout)
+
+
 def write_icons(out):
     """quibblers.svg (the scalable icon) and quibblers-N.png for each size in ICON_SIZES."""
     os.makedirs(out, exist_ok=True)
@@ -121,12 +129,19 @@ def write_icons(out):
         f.write(render_icon_svg())
     os.replace(tmp, svg)
     failed = False
-    for n in ICON_SIZES:
-        png = os.path.join(out, f"quibblers-{n}.png")
-        render_png(svg, png, (n, n))
-        problems = check(png, (n, n), RGBA)
-        print(f"quibblers-{n}.png  {os.path.getsize(png) // 1024} KB  {'; '.join(problems) or 'ok'}")
-        failed |= bool(problems)
+    with tempfile.TemporaryDirectory(prefix="artwork-icon-") as work:
+        for n in ICON_SIZES:
+            source = os.path.join(work, f"{n}.svg")
+            with open(source, "w", encoding="utf-8") as f:
+                f.write(render_icon_svg(n))
+            png = os.path.join(out, f"quibblers-{n}.png")
+            render_png(source, png, (n, n))
+            problems = check(png, (n, n), RGBA)
+            edge = border_alpha(png, n)
+            if edge > 0:
+                problems.append(f"opaque pixels on the border (alpha up to {edge:.2f})")
+            print(f"quibblers-{n}.png  {os.path.getsize(png) // 1024} KB  {'; '.join(problems) or 'ok'}")
+            failed |= bool(problems)
     return 1 if failed else 0
 
 
