@@ -100,7 +100,7 @@ install(FILES "${pkg}/${QB_APP_ID}.desktop" DESTINATION share/applications)
 install(FILES "${gen}/${QB_APP_ID}.metainfo.xml" DESTINATION share/metainfo)
 install(FILES "${pkg}/icons/quibblers.svg" DESTINATION share/icons/hicolor/scalable/apps
         RENAME "${QB_APP_ID}.svg")
-foreach(size 48 64 128 256 512)
+foreach(size 16 24 48 64 128 256 512)
   install(FILES "${pkg}/icons/quibblers-${size}.png" DESTINATION share/icons/hicolor/${size}x${size}/apps
           RENAME "${QB_APP_ID}.png")
 endforeach()

@@ -37,7 +37,7 @@ validate)
   id=$(basename "$entry" .desktop)
   grep -qx "Icon=$id" "$entry" || fail "$entry: Icon is not $id"
   ! grep -q '^Terminal=true' "$entry" || fail "$entry runs in a terminal"
-  for size in 48x48 64x64 128x128 256x256 512x512; do
+  for size in 16x16 24x24 48x48 64x64 128x128 256x256 512x512; do
     [ -s "$dir/root/usr/share/icons/hicolor/$size/apps/$id.png" ] || fail "no $size icon $id.png"
   done
   [ -s "$dir/root/usr/share/icons/hicolor/scalable/apps/$id.svg" ] || fail "no scalable icon $id.svg"
