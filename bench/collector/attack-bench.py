@@ -63,10 +63,16 @@ async def post(port, body, timeout=15.0):
             asyncio.open_connection("127.0.0.1", port, local_addr=("127.0.0.1", 0)), timeout)
         writer.write(b"POST / HTTP/1.1\r\nHost: bench\r\nContent-Type: application/x-www-form-urlencoded\r\n"
                      b"Content-Length: %d\r\n\r\n" % len(body) + body)
-        answer = await asyncio.wait_for(reader.read(), timeout)
+        # The answer ends with its declared length, whether or not the server then closes.
+        head = await asyncio.wait_for(reader.readuntil(b"\r\n\r\n"), timeout)
+        length = 0
+        for line in head.split(b"\r\n"):
+            if line.lower().startswith(b"content-length:"):
+                length = int(line.split(b":")[1])
+        answer = head + await asyncio.wait_for(reader.readexactly(length), timeout)
         writer.close()
-        ok = answer.startswith(b"HTTP/1.1 200") and answer.endswith(b"success")
-    except (OSError, asyncio.TimeoutError):
+        ok = answer.startswith(b"HTTP/1.1 200") and answer.endswith(b"\r\n\r\nsuccess")
+    except (OSError, asyncio.TimeoutError, asyncio.IncompleteReadError, ValueError):
         ok = False
     return time.monotonic() - started, ok
 
