@@ -9,6 +9,7 @@
 
 #include "CollectorHarness.h"
 #include "Formatting.h"
+#include "TerminalReport.h"
 #include "UploadReport.h"
 
 namespace {
@@ -293,6 +294,13 @@ TEST(TerminalText, ShowsControlCharactersAndBrokenBytesAsEscapes) {
   const auto report = describeUpload(upload, error);
   ASSERT_TRUE(report) << error;
   EXPECT_EQ(report->substr(0, report->find(':')), "application a\\u009b2J version  on , system , device \\x1b[31m");
+
+  Figures figures;
+  figures.machineTypes = {{"\x1b[2J\xC2\x9B" "0m", 1}};
+  figures.latest = {{1700000000, std::nullopt, 1700000000, false, "app\x07", "1", "", "", 0}};
+  const std::string text = terminalReport(figures, "test");
+  EXPECT_NE(text.find("\\x1b[2J\\u009b0m"), std::string::npos) << text;
+  EXPECT_NE(text.find("app\\x07"), std::string::npos) << text;
 }
 
 TEST(ShortenedText, CutsLongTextsAtACharacterWithAnEllipsis) {
