@@ -16,7 +16,7 @@ const char* const kStyle =
     "body{font:15px/1.4 sans-serif;margin:2em auto;max-width:60em;padding:0 1em;color:#222}"
     "h1{font-size:1.4em}h2{font-size:1.1em;margin-top:1.6em}"
     "table{border-collapse:collapse}td,th{padding:.2em .8em;text-align:left;border-bottom:1px solid #ddd}"
-    "td.n,th.n{text-align:right}.totals td{font-size:1.2em}"
+    "td{overflow-wrap:anywhere}td.n,th.n{text-align:right;white-space:nowrap}.totals td{font-size:1.2em}"
     "svg text{font:11px sans-serif;fill:#444}svg rect{fill:#c98a4b}";
 
 std::string head(const std::string& title) {
