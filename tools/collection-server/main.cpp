@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
   app.add_option("--max-body", options.maxBodyBytes, "refuse request bodies above BYTES with HTTP 413")
       ->capture_default_str()
       ->check(CLI::PositiveNumber);
-  app.add_option("--body-timeout", bodyTimeout, "SECONDS a request body may take to arrive (HTTP 408 after)")
+  app.add_option("--body-timeout", bodyTimeout, "SECONDS a request body may take to arrive, from the end of its headers (disconnected after)")
       ->capture_default_str()
       ->check(CLI::PositiveNumber);
   app.add_option("--header-timeout", headerTimeout,
