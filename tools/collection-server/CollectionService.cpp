@@ -316,7 +316,8 @@ MHD_Result CollectionService::first(MHD_Connection* connection, Request& request
   if (std::strcmp(url, "/") != 0) return answerNow(connection, request, 404, "not found: only / is served");
   if (std::strcmp(method, "GET") == 0 || std::strcmp(method, "HEAD") == 0) {
     request.kind = Request::Kind::Dashboard;
-    if (request.connection) request.connection->deadline = 0;
+    // A body on a GET is read and dropped, but no more slowly than an upload's.
+    if (request.connection) request.connection->deadline = ticksAfter(options_.bodyTimeout);
     return MHD_YES;
   }
   if (std::strcmp(method, "POST") != 0) return answerNow(connection, request, 405, "refused: only GET and POST");
