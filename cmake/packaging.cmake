@@ -111,6 +111,10 @@ foreach(program IN LISTS programs)
   endif()
 endforeach()
 install(FILES "${pkg}/copyright" "${gen}/changelog.gz" DESTINATION share/doc/quibblers)
+if(TARGET quibblers-collection-server)
+  # The reverse-proxy site the collector's deployment notes describe.
+  install(FILES "${pkg}/nginx/quibblers-collection-server.conf" DESTINATION share/doc/quibblers/examples)
+endif()
 
 # The Debian package: quibblers_<version>_<arch>.deb, installed under /usr.
 set(CPACK_GENERATOR DEB)
