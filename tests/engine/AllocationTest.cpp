@@ -181,3 +181,20 @@ TEST(CallbackAllocations, NoneOverGreetings) {
   }
   NSBundle::mainBundle().setResourcePath(kept);
 }
+
+// The program's operator new inside a design scope: pool blocks while there are any, then the
+// heap, counted; delete gives the blocks back.
+TEST(FilterDesignOperators, ServeThePoolThenTheHeapInsideAScope) {
+  const std::size_t inUse = filterpool::blocksInUse();  // the processor's filter
+  const std::size_t fallbacks = filterpool::heapFallbacks();
+  std::vector<float*> arrays;
+  arrays.reserve(filterpool::kBlocks + 1);
+  {
+    filterpool::Scope designs;
+    for (std::size_t i = inUse; i <= filterpool::kBlocks; ++i) arrays.push_back(new float[128]);
+  }
+  EXPECT_EQ(filterpool::blocksInUse(), filterpool::kBlocks);
+  EXPECT_EQ(filterpool::heapFallbacks(), fallbacks + 1) << "the request past the last block";
+  for (float* array : arrays) delete[] array;
+  EXPECT_EQ(filterpool::blocksInUse(), inUse);
+}
