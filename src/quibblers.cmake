@@ -2,6 +2,7 @@
 # with live sound in the terminal.
 add_library(qb_app STATIC
   app/MainInterface.cpp
+  app/AppHost.cpp
   app/AnswerOutputs.cpp
   app/HeadlessAnswer.cpp
   app/WindowApp.cpp
