@@ -2,6 +2,8 @@
 // no heap allocation or free inside the audio callbacks or the back ends' cycle wrappers.
 #include <gtest/gtest.h>
 
+#include <limits>
+#include <new>
 #include <vector>
 
 #include "AllocationCounter.h"
@@ -197,4 +199,15 @@ TEST(FilterDesignOperators, ServeThePoolThenTheHeapInsideAScope) {
   EXPECT_EQ(filterpool::heapFallbacks(), fallbacks + 1) << "the request past the last block";
   for (float* array : arrays) delete[] array;
   EXPECT_EQ(filterpool::blocksInUse(), inUse);
+}
+
+TEST(FilterDesignOperators, CallTheNewHandlerWhenTheHeapRefuses) {
+  static int calls = 0;
+  std::set_new_handler([] {
+    ++calls;
+    std::set_new_handler(nullptr);  // the second refusal throws
+  });
+  volatile std::size_t impossible = std::numeric_limits<std::size_t>::max() / 2;
+  EXPECT_THROW(static_cast<void>(::operator new(impossible)), std::bad_alloc);
+  EXPECT_EQ(calls, 1);
 }
