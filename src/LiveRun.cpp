@@ -5,14 +5,11 @@
 #include <cstdio>
 #include <memory>
 
+#include "AppHost.h"
 #include "EAGLView.h"
-#include "Beacon.h"
-#include "EngineRandom.h"
-#include "PuppetAppDelegate.h"
 #include "RtAudioBackend.h"
 #include "TerminationSignals.h"
 #include "VoiceEngineState.h"
-#include "platform/audio_unit.h"
 #include "platform/runloop.h"
 
 namespace {
@@ -26,78 +23,50 @@ const char* describeMode(std::uint16_t mode) {
   }
 }
 
-constexpr const char* kTryOffline =
-    "answer a recording instead: quibblers --mic FILE.wav --speaker OUT.wav";
-
 }  // namespace
 
 int listDevices() {
   std::string why;
   const auto system = platform::findAudioSystem(&why);
-  if (!system) {
-    std::fprintf(stderr, "quibblers: %s; %s\n", why.c_str(), kTryOffline);
-    return 1;
-  }
+  if (!system) return reportFailure(RunFailure::kNoDisplayOrSound, why + "; " + kTryOffline);
   std::fputs(platform::describeDevices(*system).c_str(), stdout);
   return 0;
 }
 
 int runLive(const LaunchOptions& options) {
-  auto device = std::make_shared<platform::RtAudioBackend>(options.inputDevice, options.outputDevice);
-  const std::string why = device->probe();
-  if (!why.empty()) {
-    std::fprintf(stderr, "quibblers: %s; %s\n", why.c_str(), kTryOffline);
-    return 1;
-  }
-  platform::setAudioBackend(device);
-  seedEngineRandom(freshRandomSeed());
-
+  const auto device = probeLiveAudio(options);
+  if (!device) return exitStatus(RunFailure::kNoDisplayOrSound);
+  InstalledAudio installed(device);
   if (options.character) useCharacterVoice(*options.character);
-  PuppetAppDelegate delegate;
-  delegate.setAnalyticsEnabled(!options.noAnalytics);
-  if (options.greeting) delegate.loadGreeting();
-  delegate.initializeAudio();
-  if (!device->unitInitialized()) {
-    std::fprintf(stderr, "quibblers: cannot open '%s' and '%s' (%s); %s\n", device->inputName().c_str(),
-                 device->outputName().c_str(), device->apiName().c_str(), kTryOffline);
-    platform::setAudioBackend(nullptr);
-    return 1;
-  }
-  AudioSessionSetActive(true);
-  AudioOutputUnitStart(audioUnit);
-  std::fprintf(stderr, "quibblers: listening on '%s', answering on '%s' (%s); Ctrl-C stops\n",
-               device->inputName().c_str(), device->outputName().c_str(), device->apiName().c_str());
-
-  // A usage session like the window's: opened now, ended (and uploaded, up to 5 s) at the stop.
-  if (delegate.analyticsEnabled()) {
-    Beacon::initAndStartBeaconWithApplicationCode(PuppetAppDelegate::kAnalyticsApplicationCode, false, false);
-  }
 
   platform::RunLoop& loop = platform::RunLoop::main();
-  TerminationSignals signals(loop, [&loop] { loop.stop(); });
+  int status = 0;
+  std::unique_ptr<TerminationSignals> signals;
+  platform::RunLoop::Id statusLine = 0;
   // What the engine is doing, while the character view is not there to show it.
   std::uint16_t shown = 0xffff;
   const bool terminal = isatty(STDERR_FILENO) != 0;
-  loop.addTimer(0.1, 0.1, [&] {
-    const std::uint16_t mode = programMode;
-    const char* now = describeMode(mode);
-    if (shown != 0xffff && describeMode(shown) == now) return;
-    shown = mode;
-    if (terminal) std::fprintf(stderr, "\r%-10s", now);
+  runApp(options, {}, [&](UIApplication& app) {
+    if (!device->unitInitialized()) {
+      status = reportFailure(RunFailure::kNoDisplayOrSound,
+                             "cannot open '" + device->inputName() + "' and '" + device->outputName() + "' (" +
+                                 device->apiName() + "); " + kTryOffline);
+      return app.terminate();
+    }
+    std::fprintf(stderr, "quibblers: listening on '%s', answering on '%s' (%s); Ctrl-C stops\n",
+                 device->inputName().c_str(), device->outputName().c_str(), device->apiName().c_str());
+    signals = std::make_unique<TerminationSignals>(loop, [&app] { app.terminate(); });
+    statusLine = loop.addTimer(0.1, 0.1, [&] {
+      const std::uint16_t mode = programMode;
+      const char* now = describeMode(mode);
+      if (shown != 0xffff && describeMode(shown) == now) return;
+      shown = mode;
+      if (terminal) std::fprintf(stderr, "\r%-10s", now);
+    });
   });
-  loop.run();
+  if (statusLine) loop.cancelTimer(statusLine);
+  if (status != 0) return status;
   if (terminal) std::fputs("\n", stderr);
-
-  try {
-    if (delegate.analyticsEnabled()) Beacon::shared()->endBeacon();
-  } catch (const std::exception&) {
-    // no controller: analytics is off for this run
-  }
-  AudioOutputUnitStop(audioUnit);
-  AudioUnitUninitialize(audioUnit);
-  AudioSessionSetActive(false);
-  audioUnit = nullptr;
-  platform::setAudioBackend(nullptr);
   std::fputs("quibblers: stopped\n", stderr);
   return 0;
 }

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "AppHost.h"
 #include "Beacon.h"
-#include "EngineRandom.h"
 #include "HeadlessAnswer.h"
 #include "LaunchOptions.h"
 #include "LiveRun.h"
@@ -14,13 +14,6 @@
 #include "WindowApp.h"
 #include "platform/resources.h"
 #include "platform/window.h"
-
-namespace {
-// The exit status that tells scripts/run to answer the bundled sample instead.
-constexpr int kNoDisplayOrSound = 3;
-constexpr const char* kTryOffline =
-    "answer a recording instead: quibblers --mic FILE.wav --video OUT.mp4 --speaker OUT.wav";
-}  // namespace
 
 int main(int argc, char** argv) {
   // Before any thread exists, so every thread leaves SIGINT, SIGTERM and SIGHUP to the app.
@@ -32,30 +25,22 @@ int main(int argc, char** argv) {
   }
   const LaunchOptions& options = parsed.options;
   if (options.collectionServer && !Beacon::setCollectionServer(*options.collectionServer)) {
-    std::fprintf(stderr, "quibblers: --collection-server takes HOST[:PORT] or [IPV6-ADDRESS][:PORT], not '%s'\n",
-                 options.collectionServer->c_str());
-    return 2;
+    return reportFailure(RunFailure::kUsage, "--collection-server takes HOST[:PORT] or [IPV6-ADDRESS][:PORT], not '" +
+                                                 *options.collectionServer + "'");
   }
   if (options.listDevices) return listDevices();
   // Without its pictures the app would answer with an empty stage and call it a success.
   if (const std::string missing = NSBundle::mainBundle().missingReason(); !missing.empty()) {
-    std::fprintf(stderr, "quibblers: %s\n", missing.c_str());
-    return 1;
+    return reportFailure(RunFailure::kBadInputOrOutput, missing);
   }
   if (options.mic) return runHeadlessAnswer(options);
   if (options.noWindow) return runLive(options);
 
   if (!platform::displayAvailable()) {
-    std::fprintf(stderr, "quibblers: no display to open a window on (DISPLAY is not set); %s\n",
-                 kTryOffline);
-    return kNoDisplayOrSound;
+    return reportFailure(RunFailure::kNoDisplayOrSound,
+                         std::string("no display to open a window on (DISPLAY is not set); ") + kTryOffline);
   }
-  auto device = std::make_shared<platform::RtAudioBackend>(options.inputDevice, options.outputDevice);
-  const std::string why = device->probe();
-  if (!why.empty()) {
-    std::fprintf(stderr, "quibblers: %s; %s\n", why.c_str(), kTryOffline);
-    return kNoDisplayOrSound;
-  }
-  seedEngineRandom(freshRandomSeed());
+  auto device = probeLiveAudio(options);
+  if (!device) return exitStatus(RunFailure::kNoDisplayOrSound);
   return runWindowApp(options, device);
 }

@@ -2,6 +2,7 @@
 # with live sound in the terminal.
 add_library(qb_app STATIC
   app/MainInterface.cpp
+  app/AppHost.cpp
   app/AnswerOutputs.cpp
   app/HeadlessAnswer.cpp
   app/WindowApp.cpp
@@ -19,5 +20,5 @@ target_link_libraries(qb_app PUBLIC qb_engine qb_display THAnalytics qb_platform
 set_source_files_properties(LaunchOptions.cpp HelpFormatter.cpp PROPERTIES COMPILE_OPTIONS -Wno-null-dereference)
 
 add_executable(quibblers main.cpp)
-target_link_libraries(quibblers PRIVATE qb_app qb_warnings)
+target_link_libraries(quibblers PRIVATE qb_app qb_filter_pool_operators qb_warnings)
 set_target_properties(quibblers PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})

@@ -23,9 +23,7 @@ std::string frameImageName(int character, int frame) {
 
 void useCharacterVoice(int character) {
   const CharacterVoice& voice = kCharacterVoices[std::clamp(character, 0, 3)];
-  gain = 1.0f;
-  quibblePitch = voice.pitch;
-  quibbleTimeStretch = voice.tempo;
+  setVoice({voice.pitch, voice.tempo, 1.0f});
 }
 
 std::unique_ptr<CALayer> EAGLView::layerClass() { return std::make_unique<CAEAGLLayer>(); }
@@ -296,9 +294,7 @@ void EAGLView::showCharacter(int character) {
   current_quibbler_ = std::clamp(character, 0, 3);
   touches_direction_ = 0;
   const std::int32_t sel = current_quibbler_;
-  gain = gain_quibbler_[sel];
-  quibblePitch = pitch_quibbler_[sel];
-  quibbleTimeStretch = speed_quibbler_[sel];
+  setVoice({pitch_quibbler_[sel], speed_quibbler_[sel], gain_quibbler_[sel]});
   target_x_ = current_x_ = static_cast<float>(2 * sel);
   target_y_ = target_z_ = 0;
   momentum_x_[0] = 0;
@@ -331,9 +327,7 @@ void EAGLView::touchesEnded(const UITouchSet&, const UIEvent*) {
   if (current_quibbler_ > 3) current_quibbler_ = 3;
   touches_direction_ = 0;
   const std::int32_t sel = current_quibbler_;
-  gain = gain_quibbler_[sel];
-  quibblePitch = pitch_quibbler_[sel];
-  quibbleTimeStretch = speed_quibbler_[sel];
+  setVoice({pitch_quibbler_[sel], speed_quibbler_[sel], gain_quibbler_[sel]});
   target_x_ = static_cast<float>(2 * sel);
   target_z_ = 0;
   target_y_ = 0;

@@ -6,11 +6,11 @@
 #include <optional>
 
 #include "AnswerOutputs.h"
+#include "AppHost.h"
 #include "Beacon.h"
 #include "EngineRandom.h"
 #include "MainInterface.h"
 #include "OfflineAudioBackend.h"
-#include "PuppetAppDelegate.h"
 #include "TerminationSignals.h"
 #include "VoiceEngineState.h"
 #include "platform/recording.h"
@@ -61,141 +61,175 @@ void limitExitUpload(double seconds) {
   }
 }
 
+// One headless answer, step by step: the recording, the outputs, the offline device, the views,
+// the run, the outputs put in place. Each step that fails says why and gives the exit status.
+class HeadlessRun {
+ public:
+  explicit HeadlessRun(const LaunchOptions& options) : options_(options) {}
+
+  int run() {
+    if (auto status = openInput()) return *status;
+    if (!openOutputs()) return reportFailure(RunFailure::kBadInputOrOutput, error_);
+    prepareDevice();
+    if (!loadViews()) return reportFailure(RunFailure::kBadInputOrOutput, error_);
+    feedOutputsFromViews();
+    if (TerminationSignals::received()) return interrupted(0, total_);
+    runApp(options_, views(), [this](UIApplication& app) { afterLaunch(app); });
+    return putOutputsInPlace();
+  }
+
+ private:
+  // The recording first: an unreadable one leaves nothing behind. Opening a FIFO blocks until a
+  // writer comes, or a termination signal interrupts it.
+  std::optional<int> openInput() {
+    std::string note;
+    recording_ = platform::openRecording(*options_.mic, error_, note);
+    if (TerminationSignals::received()) return interrupted(0, std::nullopt);
+    if (!recording_) return reportFailure(RunFailure::kBadInputOrOutput, error_);
+    if (!note.empty()) std::fprintf(stderr, "quibblers: %s\n", note.c_str());
+    if (auto length = recording_->length()) total_ = static_cast<double>(*length) / 44100.0;
+    return std::nullopt;
+  }
+
+  bool openOutputs() {
+    AnswerOutputPaths paths{options_.speaker, options_.framesDir, options_.video, options_.frameLog};
+    outputs_ = AnswerOutputs::open(paths, *options_.mic, 640, 960, error_);
+    return outputs_ != nullptr;
+  }
+
+  void prepareDevice() {
+    loop_.useVirtualTime();
+    device_ = std::make_shared<platform::OfflineAudioBackend>(std::move(recording_), options_.framesPerCycle, loop_);
+    // Outputs end a quarter second after the last answer, or after the recording if that is later.
+    device_->setEndWhenIdle([] { return programMode == kModeListening; },
+                            static_cast<UInt32>(0.25 * 44100 / options_.framesPerCycle));
+    device_->setCycleSink([this](const std::int16_t* fed, const std::int16_t* speaker, std::size_t n) {
+      outputs_->addAudio(fed, speaker, n);
+    });
+    installed_.emplace(device_);
+    seedEngineRandom(1);  // the same recording always gets the same answer
+  }
+
+  bool loadViews() {
+    if (outputs_->wantsTicks() || options_.flat || options_.tuning) {
+      ui_ = MainInterface::load(options_.flat, options_.tuning, error_);
+      if (!ui_) return false;
+    }
+    if (options_.character) {
+      if (ui_) {
+        ui_->glView->showCharacter(*options_.character);
+      } else {
+        useCharacterVoice(*options_.character);
+      }
+    }
+    return true;
+  }
+
+  AppViews views() const { return ui_ ? AppViews{ui_->window, ui_->glView} : AppViews{}; }
+
+  double expectedSeconds() const {
+    return total_.value_or(0) + device_->trailingCycles() * device_->framesPerCycle() / 44100.0;
+  }
+
+  void feedOutputsFromViews() {
+    progress_.emplace("answering", platform::ProgressBar::stderrIsTerminal() && expectedSeconds() > 5);
+    if (!ui_) return;
+    ui_->glView->eaglLayer().setPresentObserver([this] {
+      ui_->tick();
+      outputs_->addFrame(outputs_->wantsPictures() ? ui_->window->composite() : nullptr, loop_.now(),
+                         programMode, ui_->glView->getValue(), ui_->glView->current_quibbler());
+      if (total_) progress_->update(loop_.now() / expectedSeconds());
+    });
+  }
+
+  void afterLaunch(UIApplication& app) {
+    if (ui_ && !outputs_->wantsPictures()) tickFrameLogOnly();
+    stopAtFirstFailure(app);
+    endWhenAnswered(app);
+    signals_ = std::make_unique<TerminationSignals>(loop_, [&app] { app.terminate(); });
+  }
+
+  // The frame log alone: the same ticks on the same clock, without drawing any picture.
+  void tickFrameLogOnly() {
+    ui_->glView->stopAnimation();
+    const double interval = ui_->glView->animationInterval();
+    loop_.addTimer(interval, interval, [this] {
+      if (device_->finished()) return;
+      ui_->glView->advance();
+      outputs_->addFrame(nullptr, loop_.now(), programMode, ui_->glView->getValue(),
+                         ui_->glView->current_quibbler());
+      if (total_) progress_->update(loop_.now() / expectedSeconds());
+    });
+  }
+
+  // A failed output or an unreadable rest of the recording ends the run at once: nothing of it
+  // will be kept.
+  void stopAtFirstFailure(UIApplication& app) {
+    loop_.addTimer(0.1, 0.1, [this, &app] {
+      if ((outputs_->error().empty() && device_->microphoneError().empty()) || stoppedEarly_) return;
+      stoppedEarly_ = true;
+      device_->unitStop();
+      app.terminate();
+    });
+  }
+
+  void endWhenAnswered(UIApplication& app) {
+    device_->setOnFinished([this, &app] {
+      // The answer is complete: no more frames. Analytics gets at most 5 s of real time from
+      // here, in all: a launch upload still on its way (a virtual-time run can outpace it) may
+      // finish in it, and the exit upload gets what is left, or is left to the next run.
+      if (ui_) ui_->glView->eaglLayer().setPresentObserver({});
+      limitExitUpload(kAnalyticsWait);
+      if (!uploadInFlight()) return app.terminate();
+      loop_.useRealTime();
+      const double deadline = loop_.now() + kAnalyticsWait;
+      loop_.addTimer(0.02, 0.02, [&app, this, deadline] {
+        if (!uploadInFlight() || loop_.now() >= deadline) app.terminate();
+      });
+    });
+  }
+
+  int putOutputsInPlace() {
+    progress_->finish();
+    if (ui_) ui_->glView->eaglLayer().setPresentObserver({});
+    const double answered = static_cast<double>(device_->microphoneSamplesUsed()) / 44100.0;
+    installed_.reset();
+    if (TerminationSignals::received()) return interrupted(answered, total_);
+
+    bool ok = device_->microphoneError().empty();
+    if (!ok) error_ = "cannot read " + *options_.mic + ": " + device_->microphoneError();
+    if (ok && !outputs_->finish(error_)) ok = false;
+    // A signal after every output is in place comes too late to undo the run.
+    if (!ok && TerminationSignals::received()) return interrupted(answered, total_);
+    if (!ok) return reportFailure(RunFailure::kBadInputOrOutput, error_ + "; no output written");
+    // A closed stdout (SIGPIPE is ignored) only loses these lines: the outputs are in place.
+    if (options_.speaker) std::printf("wrote %s (what the loudspeaker played)\n", options_.speaker->c_str());
+    if (options_.video) {
+      std::printf("wrote %s (%zu frames at 24 fps)\n", options_.video->c_str(), outputs_->framesAdded());
+    }
+    if (options_.framesDir) {
+      std::printf("wrote %zu frames to %s\n", outputs_->framesAdded(), options_.framesDir->c_str());
+    }
+    return 0;
+  }
+
+  const LaunchOptions& options_;
+  std::string error_;
+  std::unique_ptr<platform::RecordingSource> recording_;
+  std::optional<double> total_;
+  std::unique_ptr<AnswerOutputs> outputs_;
+  platform::RunLoop& loop_ = platform::RunLoop::main();
+  std::shared_ptr<platform::OfflineAudioBackend> device_;
+  std::optional<InstalledAudio> installed_;
+  std::unique_ptr<MainInterface> ui_;
+  std::optional<platform::ProgressBar> progress_;
+  std::unique_ptr<TerminationSignals> signals_;
+  bool stoppedEarly_ = false;
+};
+
 }  // namespace
 
 int runHeadlessAnswer(const LaunchOptions& options) {
   TerminationSignals::install();
-  // The recording first: an unreadable one leaves nothing behind. Opening a FIFO blocks until a
-  // writer comes, or a termination signal interrupts it.
-  std::string error;
-  std::string note;
-  auto recording = platform::openRecording(*options.mic, error, note);
-  if (TerminationSignals::received()) return interrupted(0, std::nullopt);
-  if (!recording) {
-    std::fprintf(stderr, "quibblers: %s\n", error.c_str());
-    return 1;
-  }
-  if (!note.empty()) std::fprintf(stderr, "quibblers: %s\n", note.c_str());
-  std::optional<double> total;
-  if (auto length = recording->length()) total = static_cast<double>(*length) / 44100.0;
-
-  AnswerOutputPaths paths{options.speaker, options.framesDir, options.video, options.frameLog};
-  auto outputs = AnswerOutputs::open(paths, *options.mic, 640, 960, error);
-  if (!outputs) {
-    std::fprintf(stderr, "quibblers: %s\n", error.c_str());
-    return 1;
-  }
-
-  platform::RunLoop& loop = platform::RunLoop::main();
-  loop.useVirtualTime();
-  auto device = std::make_shared<platform::OfflineAudioBackend>(std::move(recording),
-                                                                options.framesPerCycle, loop);
-  // Outputs end a quarter second after the last answer, or after the recording if that is later.
-  device->setEndWhenIdle([] { return programMode == kModeListening; },
-                         static_cast<UInt32>(0.25 * 44100 / options.framesPerCycle));
-  device->setCycleSink([&](const std::int16_t* fed, const std::int16_t* speaker, std::size_t n) {
-    outputs->addAudio(fed, speaker, n);
-  });
-  platform::setAudioBackend(device);
-  seedEngineRandom(1);  // the same recording always gets the same answer
-
-  std::unique_ptr<MainInterface> ui;
-  if (outputs->wantsTicks() || options.flat || options.tuning) {
-    ui = MainInterface::load(options.flat, options.tuning, error);
-    if (!ui) {
-      std::fprintf(stderr, "quibblers: %s\n", error.c_str());
-      platform::setAudioBackend(nullptr);
-      return 1;
-    }
-  }
-
-  if (options.character) {
-    if (ui) {
-      ui->glView->showCharacter(*options.character);
-    } else {
-      useCharacterVoice(*options.character);
-    }
-  }
-
-  PuppetAppDelegate delegate;
-  delegate.setAnalyticsEnabled(!options.noAnalytics);
-  if (ui) {
-    delegate.setWindow(ui->window);
-    delegate.setGlView(ui->glView);
-  }
-  if (options.greeting) delegate.loadGreeting();
-
-  const double expected = total.value_or(0) + device->trailingCycles() * device->framesPerCycle() / 44100.0;
-  platform::ProgressBar progress("answering", platform::ProgressBar::stderrIsTerminal() && expected > 5);
-  if (ui) {
-    ui->glView->eaglLayer().setPresentObserver([&] {
-      ui->tick();
-      outputs->addFrame(outputs->wantsPictures() ? ui->window->composite() : nullptr, loop.now(),
-                        programMode, ui->glView->getValue(), ui->glView->current_quibbler());
-      if (total) progress.update(loop.now() / expected);
-    });
-  }
-
-  if (TerminationSignals::received()) {
-    platform::setAudioBackend(nullptr);
-    return interrupted(0, total);
-  }
-  std::unique_ptr<TerminationSignals> signals;
-  bool stoppedEarly = false;
-  UIApplicationMain(delegate, [&](UIApplication& app) {
-    if (ui && !outputs->wantsPictures()) {
-      // The frame log alone: the same ticks on the same clock, without drawing any picture.
-      ui->glView->stopAnimation();
-      const double interval = ui->glView->animationInterval();
-      loop.addTimer(interval, interval, [&] {
-        if (device->finished()) return;
-        ui->glView->advance();
-        outputs->addFrame(nullptr, loop.now(), programMode, ui->glView->getValue(),
-                          ui->glView->current_quibbler());
-        if (total) progress.update(loop.now() / expected);
-      });
-    }
-    // A failed output or an unreadable rest of the recording ends the run at once: nothing of
-    // it will be kept.
-    loop.addTimer(0.1, 0.1, [&] {
-      if ((outputs->error().empty() && device->microphoneError().empty()) || stoppedEarly) return;
-      stoppedEarly = true;
-      device->unitStop();
-      app.terminate();
-    });
-    device->setOnFinished([&] {
-      // The answer is complete: no more frames. Analytics gets at most 5 s of real time from
-      // here, in all: a launch upload still on its way (a virtual-time run can outpace it) may
-      // finish in it, and the exit upload gets what is left, or is left to the next run.
-      if (ui) ui->glView->eaglLayer().setPresentObserver({});
-      limitExitUpload(kAnalyticsWait);
-      if (!uploadInFlight()) return app.terminate();
-      loop.useRealTime();
-      const double deadline = loop.now() + kAnalyticsWait;
-      loop.addTimer(0.02, 0.02, [&app, &loop, deadline] {
-        if (!uploadInFlight() || loop.now() >= deadline) app.terminate();
-      });
-    });
-    signals = std::make_unique<TerminationSignals>(loop, [&app] { app.terminate(); });
-  });
-  progress.finish();
-  if (ui) ui->glView->eaglLayer().setPresentObserver({});
-  const double answered = static_cast<double>(device->microphoneSamplesUsed()) / 44100.0;
-  platform::setAudioBackend(nullptr);
-  if (TerminationSignals::received()) return interrupted(answered, total);
-
-  bool ok = device->microphoneError().empty();
-  if (!ok) error = "cannot read " + *options.mic + ": " + device->microphoneError();
-  if (ok && !outputs->finish(error)) ok = false;
-  // A signal after every output is in place comes too late to undo the run.
-  if (!ok && TerminationSignals::received()) return interrupted(answered, total);
-  if (!ok) {
-    std::fprintf(stderr, "quibblers: %s; no output written\n", error.c_str());
-    return 1;
-  }
-  // A closed stdout (SIGPIPE is ignored) only loses these lines: the outputs are in place.
-  if (options.speaker) std::printf("wrote %s (what the loudspeaker played)\n", options.speaker->c_str());
-  if (options.video) std::printf("wrote %s (%zu frames at 24 fps)\n", options.video->c_str(), outputs->framesAdded());
-  if (options.framesDir) std::printf("wrote %zu frames to %s\n", outputs->framesAdded(), options.framesDir->c_str());
-  return 0;
+  return HeadlessRun(options).run();
 }

@@ -4,9 +4,9 @@
 
 #include <cstdio>
 
+#include "AppHost.h"
 #include "MainInterface.h"
 #include "MicrophoneOffView.h"
-#include "PuppetAppDelegate.h"
 #include "TerminationSignals.h"
 #include "platform/runloop.h"
 #include "platform/window.h"
@@ -28,10 +28,7 @@ UITouchPhase toTouchPhase(platform::TouchPhase phase) {
 int runWindowApp(const LaunchOptions& options, std::shared_ptr<platform::DuplexAudioBackend> audio) {
   std::string error;
   auto ui = MainInterface::load(options.flat, options.tuning, error);
-  if (!ui) {
-    std::fprintf(stderr, "quibblers: %s\n", error.c_str());
-    return 1;
-  }
+  if (!ui) return reportFailure(RunFailure::kBadInputOrOutput, error);
   if (options.character) {
     ui->glView->showCharacter(*options.character);
     ui->glView->drawView();  // the window's first frame already shows it
@@ -87,10 +84,7 @@ int runWindowApp(const LaunchOptions& options, std::shared_ptr<platform::DuplexA
   events.redrawNeeded = [&] { show(true); };
   window = platform::openWindow("Quibblers", ui->window->pixelWidth(), ui->window->pixelHeight(),
                                 320, 480, options.fullScreen, std::move(events), error);
-  if (!window) {
-    std::fprintf(stderr, "quibblers: %s; answer a recording instead: --mic FILE.wav\n", error.c_str());
-    return 3;
-  }
+  if (!window) return reportFailure(RunFailure::kNoDisplayOrSound, error + "; " + kTryOffline);
   bool launched = false;  // events are handled once the app has launched
   ui->glView->eaglLayer().setPresentObserver([&] {
     ui->tick();
@@ -100,17 +94,11 @@ int runWindowApp(const LaunchOptions& options, std::shared_ptr<platform::DuplexA
   });
   show(true);
 
-  platform::setAudioBackend(audio);
-  PuppetAppDelegate delegate;
-  delegate.setAnalyticsEnabled(!options.noAnalytics);
-  delegate.setWindow(ui->window);
-  delegate.setGlView(ui->glView);
-  if (options.greeting) delegate.loadGreeting();
-
+  InstalledAudio installed(audio);
   std::unique_ptr<TerminationSignals> signals;
   platform::RunLoop::Id pump = 0;
   platform::RunLoop::Id eventSource = 0;
-  UIApplicationMain(delegate, [&](UIApplication& app) {
+  runApp(options, {ui->window, ui->glView}, [&](UIApplication& app) {
     signals = std::make_unique<TerminationSignals>(loop, [&app] { app.terminate(); });
     launched = true;
     // Wait for events where the window system allows, instead of waking 120 times a second.
@@ -124,6 +112,5 @@ int runWindowApp(const LaunchOptions& options, std::shared_ptr<platform::DuplexA
   if (eventSource) loop.removeFdSource(eventSource);
   if (pump) loop.cancelTimer(pump);
   ui->glView->eaglLayer().setPresentObserver({});
-  platform::setAudioBackend(nullptr);
   return 0;
 }
