@@ -42,7 +42,7 @@ int listDevices() {
   return 0;
 }
 
-int runLive(const LaunchOptions& options) {
+int runLive(const LaunchOptions& options, const AppSettings& stored) {
   auto device = std::make_shared<platform::RtAudioBackend>(options.inputDevice, options.outputDevice);
   const std::string why = device->probe();
   if (!why.empty()) {
@@ -52,7 +52,10 @@ int runLive(const LaunchOptions& options) {
   platform::setAudioBackend(device);
   seedEngineRandom(freshRandomSeed());
 
-  if (options.character) useCharacterVoice(*options.character);
+  if (const auto character = options.character ? options.character : stored.character) {
+    useCharacterVoice(*character);
+  }
+  stored.applyTuning(!options.character);
   PuppetAppDelegate delegate;
   delegate.setAnalyticsEnabled(!options.noAnalytics);
   if (options.greeting) delegate.loadGreeting();

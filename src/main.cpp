@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "AppSettings.h"
 #include "Beacon.h"
 #include "EngineRandom.h"
 #include "HeadlessAnswer.h"
@@ -30,7 +31,14 @@ int main(int argc, char** argv) {
     std::fputs(parsed.message.c_str(), parsed.exitCode == 0 ? stdout : stderr);
     return parsed.exitCode;
   }
-  const LaunchOptions& options = parsed.options;
+  LaunchOptions options = parsed.options;
+  // Remembered choices; the command line wins, and headless answers take only the analytics
+  // switch from them, so the same recording keeps getting the same answer.
+  SettingsFile settingsFile(SettingsFile::defaultPath());
+  std::string warning;
+  const AppSettings stored = options.listDevices ? AppSettings{} : settingsFile.load(warning);
+  if (!warning.empty()) std::fprintf(stderr, "quibblers: %s\n", warning.c_str());
+  if (stored.analytics == false) options.noAnalytics = true;
   if (options.collectionServer && !Beacon::setCollectionServer(*options.collectionServer)) {
     std::fprintf(stderr, "quibblers: --collection-server takes HOST[:PORT] or [IPV6-ADDRESS][:PORT], not '%s'\n",
                  options.collectionServer->c_str());
@@ -43,7 +51,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (options.mic) return runHeadlessAnswer(options);
-  if (options.noWindow) return runLive(options);
+  if (options.noWindow) return runLive(options, stored);
 
   if (!platform::displayAvailable()) {
     std::fprintf(stderr, "quibblers: no display to open a window on (DISPLAY is not set); %s\n",
@@ -57,5 +65,5 @@ int main(int argc, char** argv) {
     return kNoDisplayOrSound;
   }
   seedEngineRandom(freshRandomSeed());
-  return runWindowApp(options, device);
+  return runWindowApp(options, device, settingsFile, stored, warning.empty());
 }
