@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <vector>
 
 #include "TempDir.h"
 #include "platform/exceptions.h"
 #include "platform/log.h"
 #include "platform/resources.h"
+#include "platform/sample_ring.h"
 
 TEST(NSLogTest, FormatsLongLinesWhole) {
   platform::LogCapture capture;
@@ -45,4 +47,33 @@ TEST(AssertionHandlerTest, RaisesWithOperationFileLineAndMessage) {
               "Error: failed to start new beacon with message 'disk I/O error'.");
   }
   EXPECT_TRUE(capture.contains("BeaconDatabase:42"));
+}
+
+TEST(SampleRing, MixesSaturatingKeepsOrderAcrossTheWrapAndDropsWhatDoesNotFit) {
+  platform::SampleRing ring(8);
+  const std::int16_t a[] = {1, 30000, -30000, 5, 6};
+  const std::int16_t b[] = {2, 30000, -30000, 0, 0};
+  std::int16_t out[8] = {};
+  struct Step {
+    std::size_t push;  // samples of a + b
+    bool accepted;
+    std::size_t pop;
+    std::vector<std::int16_t> popped;
+  };
+  const std::vector<Step> steps = {
+      {5, true, 3, {3, 32767, -32768}},
+      {5, true, 0, {}},              // 7 held: across the end of the storage
+      {2, false, 7, {5, 6, 3, 32767, -32768, 5, 6}},  // 7 + 2 > 8: dropped whole
+      {1, true, 8, {3}},
+  };
+  for (std::size_t i = 0; i < steps.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(ring.pushMixed(a, b, steps[i].push), steps[i].accepted);
+    const std::size_t n = ring.pop(out, steps[i].pop);
+    EXPECT_EQ(std::vector<std::int16_t>(out, out + n), steps[i].popped);
+  }
+  EXPECT_EQ(ring.dropped(), 2u);
+  ring.pushMixed(nullptr, b, 2);
+  ring.discard();
+  EXPECT_EQ(ring.pop(out, 8), 0u) << "a new take starts empty";
 }
