@@ -146,8 +146,9 @@ int runWindowApp(const LaunchOptions& options, std::shared_ptr<platform::DuplexA
       case platform::WindowKey::Record: toggleRecording(); break;
       case platform::WindowKey::Help: controls.setHelpShown(!controls.helpShown()); break;
       case platform::WindowKey::FullScreen: window->setFullScreen(!window->isFullScreen()); break;
-      case platform::WindowKey::Quit:
-        if (controls.helpShown()) {  // Esc closes the card first
+      case platform::WindowKey::Quit: quit(); break;
+      case platform::WindowKey::Escape:
+        if (controls.helpShown()) {
           controls.setHelpShown(false);
         } else {
           quit();

@@ -225,7 +225,8 @@ class SdlWindow final : public Window {
             if (e.key.keysym.mod & KMOD_SHIFT) key(WindowKey::Help);
             break;
           case SDLK_F11: key(WindowKey::FullScreen); break;
-          case SDLK_ESCAPE: case SDLK_q: key(WindowKey::Quit); break;
+          case SDLK_q: key(WindowKey::Quit); break;
+          case SDLK_ESCAPE: key(WindowKey::Escape); break;
           default: break;
         }
         break;

@@ -19,6 +19,7 @@ enum class WindowKey {
   Mute,        // M
   Record,      // R
   Help,        // ? or F1
+  Escape,      // quits, unless something is open to close first
 };
 
 struct WindowEvents {
