@@ -93,6 +93,10 @@ int runWindowApp(const LaunchOptions& options, std::shared_ptr<platform::DuplexA
     }
     std::printf("quibblers: saved the recording %s\n", pathOrError.c_str());
     std::fflush(stdout);
+    std::fprintf(stderr, "quibblers: recorded %llu frames; %llu pictures dropped as the encoder fell behind, %llu frames repeated\n",
+                 static_cast<unsigned long long>(recorder.framesWritten()),
+                 static_cast<unsigned long long>(recorder.framesDropped()),
+                 static_cast<unsigned long long>(recorder.framesRepeated()));
     const auto slash = pathOrError.rfind('/');
     controls.toast("Saved " + pathOrError.substr(slash == std::string::npos ? 0 : slash + 1) +
                        " in your Videos folder",

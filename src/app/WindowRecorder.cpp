@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kBuffers = 6;
+constexpr int kBuffers = 12;  // half a second of pictures: an encoder starved for a moment catches up
 constexpr std::size_t kRingSeconds = 4;
 
 // "2026-12-08 23.41.05.mp4", or with " (2)" when a take of that second exists.
@@ -121,6 +121,8 @@ bool WindowRecorder::start(const std::string& folder, double now, std::string& e
     done_ = false;
     failure_.clear();
     dropped_ = 0;
+    repeated_ = 0;
+    written_ = 0;
   }
   startTime_ = now;
   framesSent_ = 0;
@@ -130,24 +132,29 @@ bool WindowRecorder::start(const std::string& folder, double now, std::string& e
   return true;
 }
 
+// Ticks come at the frame rate but not on the frame boundaries: a tick up to half a frame early
+// still takes the next frame, and only a tick more than a frame and a half late skips any.
 bool WindowRecorder::frameDue(double now) const {
-  return static_cast<double>(framesSent_) <= (now - startTime_) * kFramesPerSecond;
+  return static_cast<double>(framesSent_) <= (now - startTime_) * kFramesPerSecond + 0.5;
 }
 
 void WindowRecorder::addFrame(const std::uint8_t* rgba, double now) {
   if (!recording() || !frameDue(now)) return;
-  // The frame stands for every index due by now; the encoder repeats it over any gap.
-  const auto index = static_cast<std::uint64_t>((now - startTime_) * kFramesPerSecond);
+  // The frame stands for every index up to it; the encoder repeats it over any gap.
+  const double due = (now - startTime_) * kFramesPerSecond;
+  const std::uint64_t index = static_cast<double>(framesSent_) < due - 1.5 ? static_cast<std::uint64_t>(due) : framesSent_;
   int buffer = -1;
   {
     std::lock_guard lock(mutex_);
     if (!free_.empty()) {
       buffer = free_.back();
       free_.pop_back();
+    } else {
+      ++dropped_;  // the encoder is behind: this picture is skipped
     }
   }
   framesSent_ = index + 1;
-  if (buffer < 0) return;  // the encoder is behind: this picture is skipped
+  if (buffer < 0) return;
   std::memcpy(buffers_[buffer].data(), rgba, buffers_[buffer].size());
   {
     std::lock_guard lock(mutex_);
@@ -159,6 +166,16 @@ void WindowRecorder::addFrame(const std::uint8_t* rgba, double now) {
 std::string WindowRecorder::failure() const {
   std::lock_guard lock(mutex_);
   return failure_;
+}
+
+std::uint64_t WindowRecorder::framesWritten() const {
+  std::lock_guard lock(mutex_);
+  return written_;
+}
+
+std::uint64_t WindowRecorder::framesRepeated() const {
+  std::lock_guard lock(mutex_);
+  return repeated_;
 }
 
 std::uint64_t WindowRecorder::framesDropped() const {
@@ -219,7 +236,8 @@ void WindowRecorder::encode(std::shared_ptr<Take> take) {
         ++repeats;
       } while (why.empty() && written <= next.index);
       std::lock_guard lock(mutex_);
-      dropped_ += repeats - 1;
+      repeated_ += repeats - 1;
+      written_ = written;
       free_.push_back(next.buffer);
     }
     drainSound();

@@ -57,7 +57,11 @@ class WindowRecorder {
   // is then posted to the loop).
   bool waitForFile(double seconds);
 
+  // Of the take under way or the last one: frames the encoder got, pictures skipped because it
+  // was behind, and frames that repeated the picture before (skipped or late ones).
+  std::uint64_t framesWritten() const;
   std::uint64_t framesDropped() const;
+  std::uint64_t framesRepeated() const;
   std::uint64_t samplesDropped() const { return ring_.dropped(); }
 
   static constexpr double kQuitSeconds = 4.5;
@@ -85,6 +89,8 @@ class WindowRecorder {
   bool done_ = true;
   std::string failure_;
   std::uint64_t dropped_ = 0;
+  std::uint64_t written_ = 0;
+  std::uint64_t repeated_ = 0;
   Done stopDone_;
 
   std::thread worker_;
