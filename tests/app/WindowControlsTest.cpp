@@ -187,7 +187,12 @@ TEST_F(Controls, ARecordingKeepsTheAnswerAnOctaveUpWithoutTheControls) {
               brightness(window, w, h, x - 16, y - 20, x + 16, y + 20) + 30)
         << "a button at " << x << "," << y << " shows in the window but not in the video";
   }
+
+  // Quitting while recording keeps the take.
+  ASSERT_NO_FATAL_FAILURE(key("r"));
+  sleepSeconds(2.0);
   EXPECT_EQ(quit(), 0) << log();
+  EXPECT_EQ(filesIn(videos()).size(), 2u) << log();
 }
 
 TEST_F(Controls, AFullFolderOrAMissingEncoderGivesAMessageAndNoFile) {
