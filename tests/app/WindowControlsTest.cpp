@@ -177,9 +177,13 @@ TEST_F(Controls, ARecordingKeepsTheAnswerAnOctaveUpWithoutTheControls) {
     frames.push_back(std::move(pixels));
   }
   ASSERT_GT(frames.size(), 24u);
-  int widest = 0;
-  for (const auto& f : frames) widest = std::max(widest, mouthDifference(frames.front(), f));
-  EXPECT_GT(widest, 500) << "an open mouth in some frame";
+  // The first second is before the sentence: the two resting frames. Speaking opens it wider.
+  int resting = 0, widest = 0;
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    const int d = mouthDifference(frames.front(), frames[i]);
+    (i < 5 ? resting : widest) = std::max(i < 5 ? resting : widest, d);
+  }
+  EXPECT_GT(widest, resting + 500) << "an open mouth in some frame";
   const auto& answering = frames[frames.size() * 2 / 3];
   for (const double* button : {kPrevious, kNext, kMicrophone, kRecord, kHelp}) {
     const double x = button[0], y = button[1];
