@@ -184,7 +184,7 @@ int runWindowApp(const LaunchOptions& options, std::shared_ptr<platform::DuplexA
   AppSettings remembered = stored;
   if (settingsUsable && !stored.hintSeen.value_or(false)) {
     controls.showHint(loop.now());
-    remembered.hintSeen = true;
+    if (controls.hintShown()) remembered.hintSeen = true;
   }
   auto current = [&] {
     AppSettings now = remembered;
