@@ -6,7 +6,7 @@
 //
 // The main thread hands frames over through a small pool of preallocated buffers; an encoder
 // thread writes them and the sound, so neither the main thread nor the audio thread waits for
-// the encoder. When it falls behind, frames are dropped (the previous one shows longer) and
+// the encoder. When it falls behind, pictures are dropped (the next one fills their frames) and
 // counted. The file appears only when complete; a failed take leaves nothing behind.
 #include <condition_variable>
 #include <cstdint>
