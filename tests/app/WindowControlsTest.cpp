@@ -199,26 +199,32 @@ TEST_F(Controls, ARecordingKeepsTheAnswerAnOctaveUpWithoutTheControls) {
   EXPECT_EQ(filesIn(videos()).size(), 2u) << log();
 }
 
-TEST_F(Controls, AFullFolderOrAMissingEncoderGivesAMessageAndNoFile) {
+TEST_F(Controls, AFullOrReadOnlyFolderOrAMissingEncoderGivesAMessageAndNoFile) {
+  enum Trouble { NoEncoder, FullDisk, ReadOnly };
   struct Case {
     const char* name;
-    bool fullDisk;
+    Trouble trouble;
     std::string expected;  // in the message
   };
   const Case cases[] = {
-      {"no ffmpeg", false, "install the ffmpeg package"},
-      {"a full disk", true, "not saved"},
+      {"no ffmpeg", NoEncoder, "install the ffmpeg package"},
+      {"a full disk", FullDisk, "not saved"},
+      {"a read-only folder", ReadOnly, "not a writable folder"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     fs::create_directories(videos());
-    if (c.fullDisk && mount("tmpfs", videos().c_str(), "tmpfs", 0, "size=256k") != 0) {
+    const bool mounted = c.trouble != NoEncoder;
+    if (mounted && mount("tmpfs", videos().c_str(), "tmpfs", 0, "size=256k") != 0) {
       GTEST_SKIP() << "cannot mount a small tmpfs: " << std::strerror(errno);
     }
     fs::create_directories(videos() + "/Quibblers");
     std::ofstream(videos() + "/Quibblers/earlier.mp4") << std::string(1000, 'x');
+    if (c.trouble == ReadOnly) {
+      ASSERT_EQ(mount(nullptr, videos().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0) << std::strerror(errno);
+    }
     remembered("hint-seen=on\n");
-    if (!c.fullDisk) {
+    if (c.trouble == NoEncoder) {
       fs::create_directories(dir.file("bin"));
       appOnlyEnv["PATH"] = dir.file("bin");
     }
@@ -231,7 +237,7 @@ TEST_F(Controls, AFullFolderOrAMissingEncoderGivesAMessageAndNoFile) {
     EXPECT_EQ(readTextFile(videos() + "/Quibblers/earlier.mp4"), std::string(1000, 'x'));
     EXPECT_EQ(quit(), 0) << log();
     appOnlyEnv.clear();
-    if (c.fullDisk) umount(videos().c_str());
+    if (mounted) umount(videos().c_str());
     fs::remove_all(videos());
   }
 }
