@@ -59,6 +59,11 @@ LaunchParse parseLaunchOptions(int argc, const char* const* argv, const char* do
   app.add_flag("--no-window", o.noWindow, "Live audio in the terminal, without a window")->excludes(mic);
   list->excludes(mic);
   app.footer(
+      "In the window: drag sideways or Left/Right for the previous/next character, 1-4 one of\n"
+      "them, M microphone off/on, R record a video into Videos/Quibblers (R again saves it),\n"
+      "? or F1 help, T tuning overlay, F11 full screen, Q or Esc quit; the buttons do the same.\n"
+      "Choices are remembered in $XDG_CONFIG_HOME/quibblers/quibblers.conf (analytics = off there\n"
+      "turns analytics off); the command line wins over it.\n"
       "Headless outputs appear only when complete; a failed or interrupted run leaves none.\n"
       "Exit status: 0 done, 1 recording or output failed, 2 command-line mistake, 3 no display or\n"
       "sound device, 128+N headless answer stopped by signal N (130 SIGINT, 143 SIGTERM, 129 SIGHUP).");

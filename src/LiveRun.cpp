@@ -33,11 +33,14 @@ int listDevices() {
   return 0;
 }
 
-int runLive(const LaunchOptions& options) {
+int runLive(const LaunchOptions& options, const AppSettings& stored) {
   const auto device = probeLiveAudio(options);
   if (!device) return exitStatus(RunFailure::kNoDisplayOrSound);
   InstalledAudio installed(device);
-  if (options.character) useCharacterVoice(*options.character);
+  if (const auto character = options.character ? options.character : stored.character) {
+    useCharacterVoice(*character);
+  }
+  stored.applyTuning(!options.character);
 
   platform::RunLoop& loop = platform::RunLoop::main();
   int status = 0;

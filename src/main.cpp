@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "AppHost.h"
+#include "AppSettings.h"
 #include "Beacon.h"
 #include "HeadlessAnswer.h"
 #include "LaunchOptions.h"
@@ -23,7 +24,14 @@ int main(int argc, char** argv) {
     std::fputs(parsed.message.c_str(), parsed.exitCode == 0 ? stdout : stderr);
     return parsed.exitCode;
   }
-  const LaunchOptions& options = parsed.options;
+  LaunchOptions options = parsed.options;
+  // Remembered choices; the command line wins, and headless answers take only the analytics
+  // switch from them, so the same recording keeps getting the same answer.
+  SettingsFile settingsFile(SettingsFile::defaultPath());
+  std::string warning;
+  const AppSettings stored = options.listDevices ? AppSettings{} : settingsFile.load(warning);
+  if (!warning.empty()) std::fprintf(stderr, "quibblers: %s\n", warning.c_str());
+  if (stored.analytics == false) options.noAnalytics = true;
   if (options.collectionServer && !Beacon::setCollectionServer(*options.collectionServer)) {
     return reportFailure(RunFailure::kUsage, "--collection-server takes HOST[:PORT] or [IPV6-ADDRESS][:PORT], not '" +
                                                  *options.collectionServer + "'");
@@ -34,7 +42,7 @@ int main(int argc, char** argv) {
     return reportFailure(RunFailure::kBadInputOrOutput, missing);
   }
   if (options.mic) return runHeadlessAnswer(options);
-  if (options.noWindow) return runLive(options);
+  if (options.noWindow) return runLive(options, stored);
 
   if (!platform::displayAvailable()) {
     return reportFailure(RunFailure::kNoDisplayOrSound,
@@ -42,5 +50,5 @@ int main(int argc, char** argv) {
   }
   auto device = probeLiveAudio(options);
   if (!device) return exitStatus(RunFailure::kNoDisplayOrSound);
-  return runWindowApp(options, device);
+  return runWindowApp(options, device, settingsFile, stored, warning.empty());
 }

@@ -6,6 +6,10 @@ add_library(qb_app STATIC
   app/AnswerOutputs.cpp
   app/HeadlessAnswer.cpp
   app/WindowApp.cpp
+  app/WindowControls.cpp
+  app/WindowRecorder.cpp
+  app/AppSettings.cpp
+  app/TuningPanelView.cpp
   app/MicrophoneOffView.cpp
   app/TerminationSignals.cpp
   Classes/PuppetAppDelegate.cpp
@@ -16,6 +20,8 @@ target_include_directories(qb_app PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CUR
 target_link_libraries(qb_app PUBLIC qb_engine qb_display THAnalytics qb_platform_offline
                       qb_platform_rtaudio qb_platform_sndfile qb_platform_ffmpeg qb_platform_sdl
                       qb_platform_posix PRIVATE qb_warnings)
+pkg_check_modules(GLIB REQUIRED IMPORTED_TARGET glib-2.0)
+target_link_libraries(qb_app PRIVATE PkgConfig::GLIB)
 # CLI11's inlined string splitting trips GCC's flow analysis; the warning is not ours.
 set_source_files_properties(LaunchOptions.cpp HelpFormatter.cpp PROPERTIES COMPILE_OPTIONS -Wno-null-dereference)
 

@@ -56,13 +56,13 @@ pid_t spawn(const std::vector<std::string>& args, int stdinFd, const std::string
   return rc == 0 ? pid : -1;
 }
 
-// The child's exit status; a termination signal kills it (-1 then).
-int waitFor(pid_t pid) {
+// The child's exit status; a termination signal kills it (-1 then) when `interruptible`.
+int waitFor(pid_t pid, bool interruptible = true) {
   int status = 0;
   bool killed = false;
   while (waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) return -1;
-    if (interruptionSignal() && !killed) {
+    if (interruptible && interruptionSignal() && !killed) {
       kill(pid, SIGKILL);
       killed = true;
     }
@@ -142,7 +142,7 @@ std::unique_ptr<VideoWriter> VideoWriter::open(const std::string& outputPath, in
   close(fds[0]);
   if (writer->pid_ < 0) {
     close(fds[1]);
-    error = "cannot start ffmpeg, which --video needs: install the ffmpeg package";
+    error = "cannot start ffmpeg, which videos need: install the ffmpeg package";
     return nullptr;
   }
   writer->pipe_ = fds[1];
@@ -163,7 +163,7 @@ bool VideoWriter::writeFrame(const std::uint8_t* rgba) {
   std::size_t done = 0;
   while (done < frameBytes_) {
     // A stalled encoder blocks the write until a termination signal interrupts it.
-    if (interruptionSignal()) {
+    if (interruptible_ && interruptionSignal()) {
       error_ = "interrupted";
       failed_ = true;
       return false;
@@ -188,9 +188,9 @@ bool VideoWriter::complete(const std::string& wavPath, std::string& error) {
     close(pipe_);
     pipe_ = -1;
   }
-  const int status = pid_ > 0 ? waitFor(pid_) : -1;
+  const int status = pid_ > 0 ? waitFor(pid_, interruptible_) : -1;
   pid_ = -1;
-  if (interruptionSignal()) {
+  if (interruptible_ && interruptionSignal()) {
     error = "interrupted";
     return false;
   }
@@ -210,12 +210,13 @@ bool VideoWriter::complete(const std::string& wavPath, std::string& error) {
                              "-b:a", "128k"});
   }
   args.insert(args.end(), {"-c:v", "copy", "-movflags", "+faststart", "-f", "mp4", complete_});
-  const int muxStatus = runProgram(args, log_);
+  const pid_t mux = spawn(args, -1, log_);
+  const int muxStatus = mux < 0 ? -1 : waitFor(mux, interruptible_);
   removeQuietly(videoOnly_);
   videoOnly_.clear();
   if (muxStatus != 0) {
     const std::string why = lastLine(log_);
-    error = interruptionSignal() ? "interrupted"
+    error = interruptible_ && interruptionSignal() ? "interrupted"
                                  : "ffmpeg failed to add the sound track to " + output_ +
                                        (why.empty() ? "" : ": " + why);
     return false;

@@ -99,6 +99,15 @@ class SdlWindow final : public Window {
 
   bool isFullScreen() const override { return fullScreen_; }
 
+  void windowedSize(int& width, int& height) const override {
+    if (fullScreen_) {
+      width = windowed_.w;
+      height = windowed_.h;
+    } else {
+      SDL_GetWindowSize(window_, &width, &height);
+    }
+  }
+
  private:
   // Full screen is the window manager's job; with none (a bare X server, as kiosks often run)
   // nobody answers the request, so the window covers its screen itself.
@@ -210,8 +219,14 @@ class SdlWindow final : public Window {
           case SDLK_4: case SDLK_KP_4: key(WindowKey::Character4); break;
           case SDLK_t: key(WindowKey::Tuning); break;
           case SDLK_m: key(WindowKey::Mute); break;
+          case SDLK_r: key(WindowKey::Record); break;
+          case SDLK_F1: case SDLK_QUESTION: key(WindowKey::Help); break;
+          case SDLK_SLASH:
+            if (e.key.keysym.mod & KMOD_SHIFT) key(WindowKey::Help);
+            break;
           case SDLK_F11: key(WindowKey::FullScreen); break;
-          case SDLK_ESCAPE: case SDLK_q: key(WindowKey::Quit); break;
+          case SDLK_q: key(WindowKey::Quit); break;
+          case SDLK_ESCAPE: key(WindowKey::Escape); break;
           default: break;
         }
         break;
@@ -259,7 +274,8 @@ void fitFrame(int pixelWidth, int pixelHeight, int availableWidth, int available
 
 std::unique_ptr<Window> openWindow(const std::string& title, int pixelWidth, int pixelHeight,
                                    int pointWidth, int pointHeight, bool fullScreen,
-                                   WindowEvents events, std::string& error) {
+                                   WindowEvents events, std::string& error, int width,
+                                   int height) {
   if (!displayAvailable()) {
     error = "no display (neither DISPLAY nor WAYLAND_DISPLAY is set)";
     return nullptr;
@@ -282,8 +298,12 @@ std::unique_ptr<Window> openWindow(const std::string& title, int pixelWidth, int
   const int display = std::max(0, SDL_GetWindowDisplayIndex(window));
   SDL_Rect usable;
   if (SDL_GetDisplayUsableBounds(display, &usable) == 0 && usable.w > 0 && usable.h > 0) {
-    int width = 0, height = 0;
-    fitFrame(pixelWidth, pixelHeight, usable.w, usable.h, width, height);
+    if (width > 0 && height > 0) {
+      width = std::min(width, usable.w);
+      height = std::min(height, usable.h);
+    } else {
+      fitFrame(pixelWidth, pixelHeight, usable.w, usable.h, width, height);
+    }
     SDL_SetWindowSize(window, width, height);
     SDL_SetWindowPosition(window, usable.x + (usable.w - width) / 2, usable.y + (usable.h - height) / 2);
   }
