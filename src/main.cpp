@@ -4,10 +4,13 @@
 #include <cstdlib>
 #include <memory>
 
+#include <unistd.h>
+
 #include "AppHost.h"
 #include "AppSettings.h"
 #include "Beacon.h"
 #include "HeadlessAnswer.h"
+#include "HelpFormatter.h"
 #include "LaunchOptions.h"
 #include "LiveRun.h"
 #include "RtAudioBackend.h"
@@ -19,7 +22,8 @@
 int main(int argc, char** argv) {
   // Before any thread exists, so every thread leaves SIGINT, SIGTERM and SIGHUP to the app.
   TerminationSignals::install();
-  const LaunchParse parsed = parseLaunchOptions(argc, argv, std::getenv("DO_NOT_TRACK"));
+  const LaunchParse parsed = parseLaunchOptions(argc, argv, std::getenv("DO_NOT_TRACK"),
+                                                 helpWidth(std::getenv("COLUMNS"), STDOUT_FILENO));
   if (parsed.exitNow) {
     std::fputs(parsed.message.c_str(), parsed.exitCode == 0 ? stdout : stderr);
     return parsed.exitCode;

@@ -265,20 +265,6 @@ TEST_F(AnswerOutputs, AClosedStdoutDoesNotKillAFinishedRun) {
   EXPECT_TRUE(platform::readMonoWav16(work.file("out.wav")).ok());
 }
 
-TEST(CommandLine, AMistakeIsOneLineAndOneHint) {
-  TempDir dir;
-  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {"--shout"}, {"--speaker", "out.wav"}, {"--mic", kSample, "--frames-per-cycle", "4096"}}) {
-    std::vector<std::string> argv = {QB_QUIBBLERS};
-    argv.insert(argv.end(), args.begin(), args.end());
-    ChildProcess app(argv, {}, dir.file("out.log"));
-    EXPECT_EQ(app.wait(30).value_or(0), 2);
-    const std::string output = readTextFile(dir.file("out.log"));
-    EXPECT_EQ(lineCount(output), 2) << output;
-    EXPECT_EQ(output.rfind("quibblers: ", 0), 0u) << output;
-  }
-}
-
 TEST(ConversionHint, PastingItRunsTheConverterOnExactlyThatFile) {
   TempDir dir;
   for (const std::string name : {"plain.wav", "it's here.wav", "$(touch pwned).wav", "`touch pwned`.wav",

@@ -100,7 +100,7 @@ TEST(QuibblersProgram, HelpAndVersionSucceedAndBadInputFailsWithAClearMessage) {
   EXPECT_EQ(help.status, 0);
   for (const char* option : {"--mic", "--speaker", "--greeting", "--list-devices", "--input-device",
                              "--output-device", "--video", "--frames", "--collection-server", "--character",
-                             "2: highest voice", "--no-analytics", "DO_NOT_TRACK"}) {
+                             "highest voice", "--no-analytics", "DO_NOT_TRACK"}) {
     EXPECT_NE(help.output.find(option), std::string::npos) << option;
   }
   const ProgramRun version = quibblers("--version");

@@ -1,11 +1,13 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -99,6 +101,40 @@ std::string lastLine(const std::string& path) {
 
 void removeQuietly(const std::string& path) {
   if (!path.empty()) std::remove(path.c_str());
+}
+
+// Why the encoder's `file` is not the video asked for (`frames` pictures, and a sound track when
+// `withSound`), or empty. An encoder can exit 0 having written nothing, or something else.
+std::string videoProblem(const std::string& file, std::size_t frames, bool withSound, const std::string& output) {
+  struct stat info {};
+  if (stat(file.c_str(), &info) != 0 || info.st_size == 0) return "ffmpeg wrote nothing to " + output;
+  std::string error;
+  const std::string listing = temporaryBeside(output, "probe", error);
+  if (listing.empty()) return error;
+  const int status = runProgram({"ffprobe", "-v", "error", "-count_packets", "-show_entries",
+                                 "stream=codec_type,nb_read_packets", "-of", "csv=p=0", file},
+                                listing);
+  std::ifstream in(listing);
+  std::string line;
+  std::size_t pictures = 0;
+  bool sound = false;
+  std::string last;
+  while (std::getline(in, line)) {
+    if (line.rfind("video,", 0) == 0) pictures += std::strtoul(line.c_str() + 6, nullptr, 10);
+    if (line.rfind("audio,", 0) == 0) sound = true;
+    if (!line.empty()) last = line;
+  }
+  in.close();
+  removeQuietly(listing);
+  // ffprobe names the temporary file; the person knows the output's name.
+  if (last.rfind(file + ": ", 0) == 0) last.erase(0, file.size() + 2);
+  if (status < 0) return "cannot start ffprobe to check " + output + ": install the ffmpeg package";
+  if (status != 0) return "ffmpeg did not write a readable video to " + output + (last.empty() ? "" : ": " + last);
+  if (pictures != frames) {
+    return "ffmpeg wrote " + std::to_string(pictures) + " of the " + std::to_string(frames) + " frames to " + output;
+  }
+  if (withSound && !sound) return "ffmpeg wrote no sound track to " + output;
+  return {};
 }
 
 }  // namespace
@@ -219,6 +255,10 @@ bool VideoWriter::complete(const std::string& wavPath, std::string& error) {
     error = interruptible_ && interruptionSignal() ? "interrupted"
                                  : "ffmpeg failed to add the sound track to " + output_ +
                                        (why.empty() ? "" : ": " + why);
+    return false;
+  }
+  if (const std::string problem = videoProblem(complete_, frames_, !wavPath.empty(), output_); !problem.empty()) {
+    error = interruptionSignal() ? "interrupted" : problem;
     return false;
   }
   // The data must be on disk before the name points at it.

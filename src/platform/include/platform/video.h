@@ -31,7 +31,8 @@ class VideoWriter {
   std::size_t framesWritten() const { return frames_; }
 
   // Closes the video and muxes `wavPath` (may be empty: no sound track) into a complete
-  // temporary file. False with `error` set when anything failed.
+  // temporary file, then reads it back (ffprobe): every frame, and the sound track, must be in
+  // it, whatever ffmpeg's exit status said. False with `error` set when anything failed.
   bool complete(const std::string& wavPath, std::string& error);
   // Renames the completed file into place.
   bool commit(std::string& error);
