@@ -73,14 +73,16 @@ if(TARGET quibblers-collection-server)
 endif()
 foreach(program IN LISTS programs)
   add_custom_command(OUTPUT "${gen}/${program}.bash"
-    COMMAND "${pkg}/make-completion" "$<TARGET_FILE:${program}>" ${program} "${gen}/${program}.bash"
+    COMMAND ${CMAKE_COMMAND} -E env COLUMNS=80
+            "${pkg}/make-completion" "$<TARGET_FILE:${program}>" ${program} "${gen}/${program}.bash"
     DEPENDS ${program} "${pkg}/make-completion" VERBATIM)
   list(APPEND generated "${gen}/${program}.bash")
   if(HELP2MAN)
-    # The page's date is the release's, so rebuilding the same version gives the same page.
+    # The page's date is the release's, so rebuilding the same version gives the same page; its
+    # --help is read at 80 columns whatever the terminal building it.
     # Debian installs manual pages compressed (gzip -9n: no name or time stamp in the header).
     add_custom_command(OUTPUT "${gen}/${program}.1.gz"
-      COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C.UTF-8 "SOURCE_DATE_EPOCH=${QB_RELEASE_EPOCH}"
+      COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C.UTF-8 COLUMNS=80 "SOURCE_DATE_EPOCH=${QB_RELEASE_EPOCH}"
               ${HELP2MAN} --no-info --no-discard-stderr --version-string=${PROJECT_VERSION}
               --include "${pkg}/${program}.h2m" --output "${gen}/${program}.1"
               "$<TARGET_FILE:${program}>"
@@ -103,7 +105,7 @@ install(FILES "${pkg}/${QB_APP_ID}.desktop" DESTINATION share/applications)
 install(FILES "${gen}/${QB_APP_ID}.metainfo.xml" DESTINATION share/metainfo)
 install(FILES "${pkg}/icons/quibblers.svg" DESTINATION share/icons/hicolor/scalable/apps
         RENAME "${QB_APP_ID}.svg")
-foreach(size 48 64 128 256 512)
+foreach(size 16 24 48 64 128 256 512)
   install(FILES "${pkg}/icons/quibblers-${size}.png" DESTINATION share/icons/hicolor/${size}x${size}/apps
           RENAME "${QB_APP_ID}.png")
 endforeach()
@@ -114,6 +116,10 @@ foreach(program IN LISTS programs)
   endif()
 endforeach()
 install(FILES "${pkg}/copyright" "${gen}/changelog.gz" DESTINATION share/doc/quibblers)
+if(TARGET quibblers-collection-server)
+  # The reverse-proxy site the collector's deployment notes describe.
+  install(FILES "${pkg}/nginx/quibblers-collection-server.conf" DESTINATION share/doc/quibblers/examples)
+endif()
 
 # The Debian package: quibblers_<version>_<arch>.deb, installed under /usr.
 set(CPACK_GENERATOR DEB)

@@ -8,14 +8,36 @@
 #include <string_view>
 
 #include "CharacterVoices.h"
+#include "CollectionServer.h"
 #include "HelpFormatter.h"
+#include "WindowKeys.h"
 #include "platform/resources.h"
 
-LaunchParse parseLaunchOptions(int argc, const char* const* argv, const char* doNotTrack) {
+namespace {
+
+// The text under the options: the window's keys, then what a run leaves and how it ends.
+std::string helpFooter(std::size_t width) {
+  std::size_t column = 0;
+  for (const auto& key : kWindowKeyHelp) column = std::max(column, std::string_view(key.keys).size());
+  column = std::min(column + 4, width / 3);
+  std::string footer = "In the window:\n";
+  for (const auto& key : kWindowKeyHelp) footer += termAndText(key.keys, key.action, column, width);
+  footer += "\n" + wrapText("Choices are remembered in $XDG_CONFIG_HOME/quibblers/quibblers.conf (analytics = off there "
+                            "turns analytics off); the command line wins over it.", width, 0);
+  footer += "\n\n" + wrapText("Headless outputs appear only when complete; a failed or interrupted run leaves none.", width, 0);
+  footer += "\n\n" + wrapText("Exit status: 0 done, 1 recording or output failed, 2 command-line mistake, 3 no display or "
+                              "sound device, 128+N headless answer stopped by signal N (130 SIGINT, 143 SIGTERM, 129 SIGHUP).",
+                              width, 0);
+  return footer;
+}
+
+}  // namespace
+
+LaunchParse parseLaunchOptions(int argc, const char* const* argv, const char* doNotTrack, std::size_t helpWidth) {
   LaunchParse result;
   LaunchOptions& o = result.options;
   CLI::App app{"Quibblers: four guinea pigs repeat what you say in their own voices.", "quibblers"};
-  app.formatter(std::make_shared<HelpFormatter>());
+  app.formatter(std::make_shared<HelpFormatter>(helpWidth));
   app.set_version_flag("--version", "quibblers " + NSBundle::mainBundle().infoValue("CFBundleVersion").value_or("?"));
 
   auto* mic = app.add_option("--mic", o.mic, "Answer this recording instead of the microphone: WAV, FLAC, Ogg, MP3, or (with ffmpeg installed) M4A and other formats; converted to mono 44100 Hz on the way in")
@@ -23,7 +45,7 @@ LaunchParse parseLaunchOptions(int argc, const char* const* argv, const char* do
   app.add_option("--speaker", o.speaker, "With --mic: write what the loudspeaker plays to this WAV file")
       ->type_name("FILE")
       ->needs(mic);
-  app.add_option("--frames-per-cycle", o.framesPerCycle, "With --mic: samples per audio cycle")
+  app.add_option("--frames-per-cycle", o.framesPerCycle, "With --mic: samples per audio cycle of the stand-in sound device, 1-3072 (default 1024)")
       ->type_name("N")
       ->check(CLI::Range(1, 3072))
       ->needs(mic);
@@ -42,10 +64,10 @@ LaunchParse parseLaunchOptions(int argc, const char* const* argv, const char* do
   app.add_flag("--fullscreen", o.fullScreen, "Open the window in full screen (F11 toggles it)")->excludes(mic);
   std::string voices;
   for (int i = 0; i < 4; ++i) voices += std::string(i ? "; " : "") + std::to_string(i) + ": " + kCharacterVoices[i].description;
-  app.add_option("--character", o.character, "Start on this character and its voice (" + voices + ")")
-      ->type_name("N")
+  app.add_option("--character", o.character, "Start on this character and its voice (" + voices + "; default 0)")
+      ->type_name("{0,1,2,3}")
       ->check(CLI::Range(0, 3));
-  app.add_option("--collection-server", o.collectionServer, "Analytics collection server")
+  app.add_option("--collection-server", o.collectionServer, "Analytics collection server (default " + CollectionServer::hostAndPort() + ")")
       ->type_name("HOST[:PORT]");
   app.add_flag("--no-analytics", o.noAnalytics,
                "No usage analytics for this run: nothing stored, nothing sent (also when DO_NOT_TRACK is set to anything but 0); reports kept from earlier runs wait for a run with analytics");
@@ -58,10 +80,7 @@ LaunchParse parseLaunchOptions(int argc, const char* const* argv, const char* do
       ->excludes(mic)->excludes(list);
   app.add_flag("--no-window", o.noWindow, "Live audio in the terminal, without a window")->excludes(mic);
   list->excludes(mic);
-  app.footer(
-      "Headless outputs appear only when complete; a failed or interrupted run leaves none.\n"
-      "Exit status: 0 done, 1 recording or output failed, 2 command-line mistake, 3 no display or\n"
-      "sound device, 128+N headless answer stopped by signal N (130 SIGINT, 143 SIGTERM, 129 SIGHUP).");
+  app.footer(helpFooter(helpWidth));
 
   std::ostringstream out;
   std::ostringstream err;
@@ -82,6 +101,14 @@ LaunchParse parseLaunchOptions(int argc, const char* const* argv, const char* do
     return result;
   }
 
+  // A headless answer is only ever seen through its outputs: without one it is work for nothing.
+  if (o.mic && !o.speaker && !o.video && !o.framesDir && !o.frameLog) {
+    result.exitNow = true;
+    result.exitCode = 2;
+    result.message = "quibblers: --mic writes nothing without an output: give --speaker FILE, --video FILE, "
+                     "--frames DIR or --frame-log FILE\n";
+    return result;
+  }
   if (doNotTrack && *doNotTrack && std::string_view(doNotTrack) != "0") o.noAnalytics = true;
   return result;
 }

@@ -1,5 +1,6 @@
 #pragma once
 // The program's command line, parsed into one struct.
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -37,5 +38,6 @@ struct LaunchParse {
 };
 
 // `doNotTrack` is the DO_NOT_TRACK environment variable (null when unset); any value but empty
-// or "0" turns analytics off, as --no-analytics does.
-LaunchParse parseLaunchOptions(int argc, const char* const* argv, const char* doNotTrack = nullptr);
+// or "0" turns analytics off, as --no-analytics does. --help wraps to `helpWidth` columns.
+LaunchParse parseLaunchOptions(int argc, const char* const* argv, const char* doNotTrack = nullptr,
+                               std::size_t helpWidth = 80);

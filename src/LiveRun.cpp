@@ -5,14 +5,11 @@
 #include <cstdio>
 #include <memory>
 
-#include "Beacon.h"
+#include "AppHost.h"
 #include "CharacterVoices.h"
-#include "EngineRandom.h"
-#include "PuppetAppDelegate.h"
+#include "DuplexAudioBackend.h"
 #include "TerminationSignals.h"
 #include "VoiceEngineState.h"
-#include "DuplexAudioBackend.h"
-#include "platform/audio_unit.h"
 #include "platform/live_sound.h"
 #include "platform/runloop.h"
 
@@ -27,79 +24,55 @@ const char* describeMode(std::uint16_t mode) {
   }
 }
 
-constexpr const char* kTryOffline =
-    "answer a recording instead: quibblers --mic FILE.wav --speaker OUT.wav";
-
 }  // namespace
 
 int listDevices() {
   std::string why;
   const auto devices = platform::listLiveSoundDevices(why);
-  if (!devices) {
-    std::fprintf(stderr, "quibblers: %s; %s\n", why.c_str(), kTryOffline);
-    return 1;
-  }
+  if (!devices) return reportFailure(RunFailure::kNoDisplayOrSound, why + "; " + kTryOffline);
   std::fputs(devices->c_str(), stdout);
   return 0;
 }
 
-int runLive(const LaunchOptions& options) {
-  std::string why;
-  auto sound = platform::openLiveSound(options.inputDevice, options.outputDevice, why);
-  if (!sound) {
-    std::fprintf(stderr, "quibblers: %s; %s\n", why.c_str(), kTryOffline);
-    return 1;
-  }
+int runLive(const LaunchOptions& options, const AppSettings& stored) {
+  int failed = 0;
+  const auto sound = probeLiveAudio(options, failed);
+  if (!sound) return failed;
   const auto& device = sound->device;
-  platform::setAudioBackend(device);
-  seedEngineRandom(freshRandomSeed());
-
-  if (options.character) useCharacterVoice(*options.character);
-  PuppetAppDelegate delegate;
-  delegate.setAnalyticsEnabled(!options.noAnalytics);
-  if (options.greeting) delegate.loadGreeting();
-  delegate.initializeAudio();
-  if (!device->unitInitialized()) {
-    std::fprintf(stderr, "quibblers: cannot open '%s' and '%s' (%s); %s\n", sound->inputName.c_str(),
-                 sound->outputName.c_str(), sound->apiName.c_str(), kTryOffline);
-    platform::setAudioBackend(nullptr);
-    return 1;
+  InstalledAudio installed(device);
+  if (const auto character = options.character ? options.character : stored.character) {
+    useCharacterVoice(*character);
   }
-  AudioSessionSetActive(true);
-  AudioOutputUnitStart(audioUnit);
-  std::fprintf(stderr, "quibblers: listening on '%s', answering on '%s' (%s); Ctrl-C stops\n",
-               sound->inputName.c_str(), sound->outputName.c_str(), sound->apiName.c_str());
-
-  // A usage session like the window's: opened now, ended (and uploaded, up to 5 s) at the stop.
-  if (delegate.analyticsEnabled()) {
-    Beacon::initAndStartBeaconWithApplicationCode(PuppetAppDelegate::kAnalyticsApplicationCode, false, false);
-  }
+  stored.applyTuning(!options.character);
 
   platform::RunLoop& loop = platform::RunLoop::main();
-  TerminationSignals signals(loop, [&loop] { loop.stop(); });
+  int status = 0;
+  std::unique_ptr<TerminationSignals> signals;
+  platform::RunLoop::Id statusLine = 0;
   // What the engine is doing, while the character view is not there to show it.
   std::uint16_t shown = 0xffff;
   const bool terminal = isatty(STDERR_FILENO) != 0;
-  loop.addTimer(0.1, 0.1, [&] {
-    const std::uint16_t mode = programMode;
-    const char* now = describeMode(mode);
-    if (shown != 0xffff && describeMode(shown) == now) return;
-    shown = mode;
-    if (terminal) std::fprintf(stderr, "\r%-10s", now);
+  runApp(options, {}, [&](UIApplication& app) {
+    if (!device->unitInitialized()) {
+      status = reportFailure(RunFailure::kNoDisplayOrSound,
+                             "cannot open '" + sound->inputName + "' and '" + sound->outputName + "' (" +
+                                 sound->apiName + "); " + kTryOffline);
+      return app.terminate();
+    }
+    std::fprintf(stderr, "quibblers: listening on '%s', answering on '%s' (%s); Ctrl-C stops\n",
+                 sound->inputName.c_str(), sound->outputName.c_str(), sound->apiName.c_str());
+    signals = std::make_unique<TerminationSignals>(loop, [&app] { app.terminate(); });
+    statusLine = loop.addTimer(0.1, 0.1, [&] {
+      const std::uint16_t mode = programMode;
+      const char* now = describeMode(mode);
+      if (shown != 0xffff && describeMode(shown) == now) return;
+      shown = mode;
+      if (terminal) std::fprintf(stderr, "\r%-10s", now);
+    });
   });
-  loop.run();
+  if (statusLine) loop.cancelTimer(statusLine);
+  if (status != 0) return status;
   if (terminal) std::fputs("\n", stderr);
-
-  try {
-    if (delegate.analyticsEnabled()) Beacon::shared()->endBeacon();
-  } catch (const std::exception&) {
-    // no controller: analytics is off for this run
-  }
-  AudioOutputUnitStop(audioUnit);
-  AudioUnitUninitialize(audioUnit);
-  AudioSessionSetActive(false);
-  audioUnit = nullptr;
-  platform::setAudioBackend(nullptr);
   std::fputs("quibblers: stopped\n", stderr);
   return 0;
 }

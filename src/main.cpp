@@ -4,59 +4,55 @@
 #include <cstdlib>
 #include <memory>
 
+#include <unistd.h>
+
+#include "AppHost.h"
+#include "AppSettings.h"
 #include "Beacon.h"
-#include "EngineRandom.h"
 #include "HeadlessAnswer.h"
+#include "HelpFormatter.h"
 #include "LaunchOptions.h"
 #include "LiveRun.h"
 #include "TerminationSignals.h"
 #include "ViewModule.h"
-#include "platform/live_sound.h"
 #include "platform/resources.h"
 #include "platform/window.h"
-
-namespace {
-// The exit status that tells scripts/run to answer the bundled sample instead.
-constexpr int kNoDisplayOrSound = 3;
-constexpr const char* kTryOffline =
-    "answer a recording instead: quibblers --mic FILE.wav --video OUT.mp4 --speaker OUT.wav";
-}  // namespace
 
 int main(int argc, char** argv) {
   // Before any thread exists, so every thread leaves SIGINT, SIGTERM and SIGHUP to the app.
   TerminationSignals::install();
-  const LaunchParse parsed = parseLaunchOptions(argc, argv, std::getenv("DO_NOT_TRACK"));
+  const LaunchParse parsed = parseLaunchOptions(argc, argv, std::getenv("DO_NOT_TRACK"),
+                                                 helpWidth(std::getenv("COLUMNS"), STDOUT_FILENO));
   if (parsed.exitNow) {
     std::fputs(parsed.message.c_str(), parsed.exitCode == 0 ? stdout : stderr);
     return parsed.exitCode;
   }
-  const LaunchOptions& options = parsed.options;
+  LaunchOptions options = parsed.options;
+  // Remembered choices; the command line wins, and headless answers take only the analytics
+  // switch from them, so the same recording keeps getting the same answer.
+  SettingsFile settingsFile(SettingsFile::defaultPath());
+  std::string warning;
+  const AppSettings stored = options.listDevices ? AppSettings{} : settingsFile.load(warning);
+  if (!warning.empty()) std::fprintf(stderr, "quibblers: %s\n", warning.c_str());
+  if (stored.analytics == false) options.noAnalytics = true;
   if (options.collectionServer && !Beacon::setCollectionServer(*options.collectionServer)) {
-    std::fprintf(stderr, "quibblers: --collection-server takes HOST[:PORT] or [IPV6-ADDRESS][:PORT], not '%s'\n",
-                 options.collectionServer->c_str());
-    return 2;
+    return reportFailure(RunFailure::kUsage, "--collection-server takes HOST[:PORT] or [IPV6-ADDRESS][:PORT], not '" +
+                                                 *options.collectionServer + "'");
   }
   if (options.listDevices) return listDevices();
   // Without its pictures the app would answer with an empty stage and call it a success.
   if (const std::string missing = NSBundle::mainBundle().missingReason(); !missing.empty()) {
-    std::fprintf(stderr, "quibblers: %s\n", missing.c_str());
-    return 1;
+    return reportFailure(RunFailure::kBadInputOrOutput, missing);
   }
   if (options.mic) return runHeadlessAnswer(options);
-  if (options.noWindow) return runLive(options);
+  if (options.noWindow) return runLive(options, stored);
 
   if (!platform::displayAvailable()) {
-    std::fprintf(stderr, "quibblers: no display to open a window on (DISPLAY is not set); %s\n",
-                 kTryOffline);
-    return kNoDisplayOrSound;
+    return reportFailure(RunFailure::kNoDisplayOrSound,
+                         std::string("no display to open a window on (DISPLAY is not set); ") + kTryOffline);
   }
-  std::string why;
-  bool moduleMissing = false;
-  auto sound = platform::openLiveSound(options.inputDevice, options.outputDevice, why, &moduleMissing);
-  if (!sound) {
-    std::fprintf(stderr, "quibblers: %s; %s\n", why.c_str(), kTryOffline);
-    return moduleMissing ? 1 : kNoDisplayOrSound;
-  }
-  seedEngineRandom(freshRandomSeed());
-  return runWindowAppModule(options, sound->device);
+  int failed = 0;
+  auto sound = probeLiveAudio(options, failed);
+  if (!sound) return failed;
+  return runWindowAppModule(options, sound->device, settingsFile, stored, warning.empty());
 }

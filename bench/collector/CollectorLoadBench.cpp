@@ -7,6 +7,8 @@
 //
 // Without --database the sessions go to a fresh SQLite file in a temp folder (WAL, full sync:
 // one fsync'd commit per upload). Exit status 1 when the stored count is wrong.
+#include <httplib.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>

@@ -6,7 +6,5 @@
 
 void useCharacterVoice(int character) {
   const CharacterVoice& voice = kCharacterVoices[std::clamp(character, 0, 3)];
-  gain = 1.0f;
-  quibblePitch = voice.pitch;
-  quibbleTimeStretch = voice.tempo;
+  setVoice({voice.pitch, voice.tempo, 1.0f});
 }

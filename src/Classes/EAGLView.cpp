@@ -289,9 +289,7 @@ void EAGLView::showCharacter(int character) {
   current_quibbler_ = std::clamp(character, 0, 3);
   touches_direction_ = 0;
   const std::int32_t sel = current_quibbler_;
-  gain = gain_quibbler_[sel];
-  quibblePitch = pitch_quibbler_[sel];
-  quibbleTimeStretch = speed_quibbler_[sel];
+  setVoice({pitch_quibbler_[sel], speed_quibbler_[sel], gain_quibbler_[sel]});
   target_x_ = current_x_ = static_cast<float>(2 * sel);
   target_y_ = target_z_ = 0;
   momentum_x_[0] = 0;
@@ -324,9 +322,7 @@ void EAGLView::touchesEnded(const UITouchSet&, const UIEvent*) {
   if (current_quibbler_ > 3) current_quibbler_ = 3;
   touches_direction_ = 0;
   const std::int32_t sel = current_quibbler_;
-  gain = gain_quibbler_[sel];
-  quibblePitch = pitch_quibbler_[sel];
-  quibbleTimeStretch = speed_quibbler_[sel];
+  setVoice({pitch_quibbler_[sel], speed_quibbler_[sel], gain_quibbler_[sel]});
   target_x_ = static_cast<float>(2 * sel);
   target_z_ = 0;
   target_y_ = 0;

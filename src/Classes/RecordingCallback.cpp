@@ -136,8 +136,9 @@ OSStatus recordingCallback(void* /*inRefCon*/, AudioUnitRenderActionFlags* ioAct
                            const AudioTimeStamp* inTimeStamp, UInt32 /*inBusNumber*/,
                            UInt32 inNumberFrames, AudioBufferList* /*ioData*/) {
   const UInt32 frames = inNumberFrames;
-  soundTouch.setPitch(quibblePitch);
-  soundTouch.setTempo(quibbleTimeStretch);
+  const Voice voice = voiceEngineState.voice.take();  // pitch and tempo from one publication
+  soundTouch.setPitch(voice.quibblePitch);
+  soundTouch.setTempo(voice.quibbleTimeStretch);
 
   std::int16_t* capture = captureSamples(frames);
   if (capture == nullptr) return 0;  // no capture buffer, or a block too large for it: skip it
@@ -148,6 +149,9 @@ OSStatus recordingCallback(void* /*inRefCon*/, AudioUnitRenderActionFlags* ioAct
     n = frames;
   }
   if (programMode == kModeGreeting) {
+    // Only a clip still armed when this read began is marked exhausted by it: one the loader
+    // re-armed meanwhile keeps its mark.
+    const bool armed = greetingIsLoaded == 1;
     UInt32 bytes = 0;
     UInt32 packets = frames;
     AudioFileReadPackets(greetingFileID, false, &bytes, nullptr,
@@ -156,7 +160,7 @@ OSStatus recordingCallback(void* /*inRefCon*/, AudioUnitRenderActionFlags* ioAct
     n = bytes / 2;
     if (n > frames) n = frames;
     greetingPlayBackOffset += n;
-    if (n == 0) greetingIsLoaded = 0;
+    if (n == 0 && armed) greetingIsLoaded = 0;
   }
 
   const std::uint16_t mode = programMode;

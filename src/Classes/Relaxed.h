@@ -26,3 +26,24 @@ class Relaxed {
   static_assert(std::atomic<T>::is_always_lock_free, "engine variables must be lock-free");
   std::atomic<T> value_;
 };
+
+// A variable that hands something over between threads: stores release, loads acquire, so a
+// reader that sees a value also sees everything its writer did before storing it.
+template <typename T>
+class Handover {
+ public:
+  constexpr Handover(T initial) noexcept : value_(initial) {}
+  Handover(const Handover&) = delete;
+  Handover& operator=(const Handover&) = delete;
+
+  operator T() const noexcept { return value_.load(std::memory_order_acquire); }
+  T load() const noexcept { return value_.load(std::memory_order_acquire); }
+  Handover& operator=(T v) noexcept {
+    value_.store(v, std::memory_order_release);
+    return *this;
+  }
+
+ private:
+  static_assert(std::atomic<T>::is_always_lock_free, "engine variables must be lock-free");
+  std::atomic<T> value_;
+};

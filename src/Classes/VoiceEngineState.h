@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "Relaxed.h"
+#include "VoiceHandover.h"
 #include "platform/audio_types.h"
 
 // Engine modes; the numbers are fixed (comparisons like "mode <= 1" depend on them).
@@ -27,9 +28,11 @@ struct VoiceEngineState {
   Relaxed<std::int32_t> st_seekWindowMS{26};
   Relaxed<std::int32_t> st_overlapMS{5};
   Relaxed<std::int32_t> st_aaFilterLength{64};
-  Relaxed<float> quibblePitch{2.0f};
-  Relaxed<float> quibbleTimeStretch{1.0f};
-  Relaxed<float> gain{1.0f};
+  // The voice, handed to the audio thread whole; the three names publish one field each.
+  VoiceHandover voice{{2.0f, 1.0f, 1.0f}};
+  VoiceField quibblePitch{voice, &Voice::quibblePitch};
+  VoiceField quibbleTimeStretch{voice, &Voice::quibbleTimeStretch};
+  VoiceField gain{voice, &Voice::gain};
   Relaxed<std::uint16_t> monitoringThreshold{315};
   Relaxed<std::uint16_t> recordingThreshold{315};
   Relaxed<std::uint16_t> monitoringCounterMax{2};
@@ -37,13 +40,15 @@ struct VoiceEngineState {
   Relaxed<std::uint16_t> greetingCounterMax{2};
 
   // Engine state.
-  Relaxed<std::uint16_t> programMode{kModePlaybackFinished};
+  // Stores release, loads acquire: a thread that sees the audio thread leave the greeting also
+  // sees its last read of the clip, and the audio thread that sees a greeting armed sees its clip.
+  Handover<std::uint16_t> programMode{kModePlaybackFinished};
   Relaxed<std::uint16_t> monitoringCounter{0};
   Relaxed<std::uint16_t> recordingCounter{0};
   Relaxed<std::uint16_t> greetingCounter{0};
   Relaxed<std::uint16_t> greetingCounterSoundTouch{0};
-  Relaxed<std::uint16_t> greetingIsLoaded{0};
-  Relaxed<AudioFileID> greetingFileID{nullptr};
+  Handover<std::uint16_t> greetingIsLoaded{0};
+  Handover<AudioFileID> greetingFileID{nullptr};
   Relaxed<std::uint32_t> greetingPlayBackOffset{0};
   Relaxed<std::uint32_t> playbackEnd{0};
   Relaxed<std::uint32_t> playbackOffset{0};
@@ -59,6 +64,9 @@ struct VoiceEngineState {
 };
 
 extern VoiceEngineState voiceEngineState;
+
+// Publishes a whole voice at once (main thread), as selecting a character does.
+inline void setVoice(const Voice& voice) noexcept { voiceEngineState.voice.publish(voice); }
 
 // Puts every variable back to its load-time value (tests). The capture buffer list and the unit
 // handle are kept, as they live for the whole process.

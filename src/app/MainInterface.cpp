@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "TuningPanelView.h"
 #include "VoiceEngineState.h"
 #include "platform/eagl.h"
 
@@ -28,11 +29,17 @@ std::unique_ptr<MainInterface> MainInterface::load(bool flat, bool tuning, std::
 void MainInterface::setTuningVisible(bool visible) {
   if (!tuningView) {
     if (!visible) return;
+    tuningPanel = std::make_shared<TuningPanelView>();
+    window->addSubview(tuningPanel);
     tuningView = QuibbleDebugView::initWithFrame(CGRectMake(0, 0, 320, 480));
     window->addSubview(tuningView);
   }
   tuningView->setHidden(!visible);
-  if (visible) tuningView->postValue();
+  tuningPanel->setHidden(!visible);
+  if (visible) {
+    tuningView->postValue();
+    tuningPanel->setNeedsDisplay();
+  }
 }
 
 void MainInterface::tick() {
@@ -44,7 +51,10 @@ void MainInterface::tick() {
                          static_cast<float>(maxRecordingLevels.load()));
     }
   }
-  if (tuningVisible()) tuningView->postValue();
+  if (tuningVisible()) {
+    tuningView->postValue();
+    tuningPanel->setNeedsDisplay();
+  }
 }
 
 void MainInterface::selectCharacter(int index) {

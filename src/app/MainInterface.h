@@ -14,6 +14,7 @@ struct MainInterface {
   std::shared_ptr<EAGLView> glView;
   std::shared_ptr<Quibbler> flatView;             // --flat: shown in place of the GL character
   std::shared_ptr<QuibbleDebugView> tuningView;   // --tuning (or the T key): over everything
+  std::shared_ptr<UIView> tuningPanel;            // behind the overlay's text, so it reads
 
   // Builds the window and the character view. Null with `error` set when the view cannot be
   // created (no usable OpenGL ES).

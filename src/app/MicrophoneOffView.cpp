@@ -19,6 +19,12 @@ std::shared_ptr<MicrophoneOffView> MicrophoneOffView::init() {
   return view;
 }
 
+void MicrophoneOffView::placeClearOfTuning(bool tuningShown) {
+  CGRect f = frame();
+  f.origin.x = tuningShown ? 320 - kMargin - f.size.width : kMargin;
+  setFrame(f);
+}
+
 void MicrophoneOffView::drawRect(CGRect rect) {
   CGContextRef context = UIGraphicsGetCurrentContext();
   CGContextSetRGBFillColor(context, 0.8f, 0.1f, 0.1f, 0.9f);

@@ -1,7 +1,5 @@
 #include "ViewModule.h"
 
-#include <cstdio>
-
 #include "platform/modules.h"
 
 std::unique_ptr<AnswerPictures> loadAnswerPictures(bool flat, bool tuning, std::string& error) {
@@ -17,13 +15,12 @@ std::unique_ptr<platform::FrameSeries> openPngFrames(const std::string& dir, int
   return std::unique_ptr<platform::FrameSeries>(open ? open(dir, width, height, error) : nullptr);
 }
 
-int runWindowAppModule(const LaunchOptions& options, std::shared_ptr<platform::DuplexAudioBackend> audio) {
-  using Run = int(const LaunchOptions&, std::shared_ptr<platform::DuplexAudioBackend>&);
+int runWindowAppModule(const LaunchOptions& options, std::shared_ptr<platform::DuplexAudioBackend> audio,
+                       SettingsFile& settings, const AppSettings& stored, bool settingsUsable) {
+  using Run = int(const LaunchOptions&, std::shared_ptr<platform::DuplexAudioBackend>&, SettingsFile&,
+                  const AppSettings&, bool);
   std::string error;
   auto* run = platform::moduleFunction<Run>("view", "qb_view_run_window_app", error);
-  if (!run) {
-    std::fprintf(stderr, "quibblers: %s\n", error.c_str());
-    return 1;
-  }
-  return run(options, audio);
+  if (!run) return reportFailure(RunFailure::kBadInputOrOutput, error);
+  return run(options, audio, settings, stored, settingsUsable);
 }

@@ -7,10 +7,11 @@
 #include <memory>
 #include <string>
 
+#include "AppHost.h"
+#include "AppSettings.h"
 #include "LaunchOptions.h"
 #include "platform/png_frames.h"
 
-class PuppetAppDelegate;
 namespace platform {
 class DuplexAudioBackend;
 }
@@ -25,8 +26,8 @@ class AnswerPictures {
   virtual ~AnswerPictures() = default;
   // Selects a character with the camera already on it, and its voice.
   virtual void showCharacter(int character) = 0;
-  // Hands the window and the animation to the delegate.
-  virtual void attach(PuppetAppDelegate& delegate) = 0;
+  // The window and the animation, for the app's delegate.
+  virtual AppViews views() const = 0;
   // Every present of the character view calls `tick`, with the frame when `draw`; an empty
   // `tick` ends that.
   virtual void onPresent(bool draw, Tick tick) = 0;
@@ -41,5 +42,7 @@ std::unique_ptr<AnswerPictures> loadAnswerPictures(bool flat, bool tuning, std::
 std::unique_ptr<platform::FrameSeries> openPngFrames(const std::string& dir, int width, int height,
                                                      std::string& error);
 
-// The app in a window on the live sound device `audio`; returns the exit status.
-int runWindowAppModule(const LaunchOptions& options, std::shared_ptr<platform::DuplexAudioBackend> audio);
+// The app in a window on the live sound device `audio` (runWindowApp in the module); returns the
+// exit status.
+int runWindowAppModule(const LaunchOptions& options, std::shared_ptr<platform::DuplexAudioBackend> audio,
+                       SettingsFile& settings, const AppSettings& stored, bool settingsUsable);

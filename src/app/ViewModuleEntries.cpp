@@ -2,7 +2,6 @@
 #include <memory>
 
 #include "MainInterface.h"
-#include "PuppetAppDelegate.h"
 #include "ViewModule.h"
 #include "WindowApp.h"
 #include "platform/modules.h"
@@ -20,10 +19,7 @@ class InterfacePictures : public AnswerPictures {
 
   void showCharacter(int character) override { ui_->glView->showCharacter(character); }
 
-  void attach(PuppetAppDelegate& delegate) override {
-    delegate.setWindow(ui_->window);
-    delegate.setGlView(ui_->glView);
-  }
+  AppViews views() const override { return {ui_->window, ui_->glView}; }
 
   void onPresent(bool draw, Tick tick) override {
     if (!tick) return ui_->glView->eaglLayer().setPresentObserver({});
@@ -61,6 +57,8 @@ QB_MODULE_ENTRY platform::FrameSeries* qb_view_png_frames(const std::string& dir
 }
 
 QB_MODULE_ENTRY int qb_view_run_window_app(const LaunchOptions& options,
-                                           std::shared_ptr<platform::DuplexAudioBackend>& audio) {
-  return runWindowApp(options, audio);
+                                           std::shared_ptr<platform::DuplexAudioBackend>& audio,
+                                           SettingsFile& settings, const AppSettings& stored,
+                                           bool settingsUsable) {
+  return runWindowApp(options, audio, settings, stored, settingsUsable);
 }

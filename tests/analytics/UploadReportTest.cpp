@@ -26,5 +26,5 @@ TEST(UploadReport, RefusesWhatIsNotAReport) {
   EXPECT_FALSE(describeUpload("{\"beacons\":[", error));
   EXPECT_NE(error.find("not JSON"), std::string::npos);
   EXPECT_FALSE(describeUpload("{\"other\":1}", error));
-  EXPECT_EQ(error, "no \"beacons\" list in the document");
+  EXPECT_EQ(error, "the document.iphone_id is missing");
 }

@@ -223,12 +223,17 @@ TEST_F(HeadlessAnswer, OutputsEndWithinHalfASecondOfTheLastAnswerWhichIsNeverCut
 }
 
 TEST_F(HeadlessAnswer, WithAnalyticsOffNothingIsStoredOrSentAndEarlierSessionsStay) {
-  ASSERT_EQ(run({"--speaker", dir.file("out.wav")}, "127.0.0.1:9", {{"DO_NOT_TRACK", "1"}}), 0)
+  // Remembered choices: only their analytics switch reaches a headless answer.
+  std::filesystem::create_directories(dir.file("config/quibblers"));
+  std::ofstream(dir.file("config/quibblers/quibblers.conf")) << "analytics = off\ncharacter = 3\npitch = 0.25\n";
+  ASSERT_EQ(run({"--speaker", dir.file("remembered.wav")}, "127.0.0.1:9", {{"XDG_CONFIG_HOME", dir.file("config")}}), 0)
       << readTextFile(dir.file("quibblers.log"));
   EXPECT_FALSE(std::filesystem::exists(dir.file("data") + "/quibblers")) << "no store is created";
 
   ASSERT_EQ(run({"--speaker", dir.file("out.wav")}, "127.0.0.1:9"), 0) << readTextFile(dir.file("quibblers.log"));
   ASSERT_EQ(storedSessions(dir.file("data") + "/" + kStore).size(), 1u);
+  EXPECT_EQ(readTextFile(dir.file("remembered.wav")), readTextFile(dir.file("out.wav")))
+      << "the same recording gets the same answer whatever was remembered";
   // A server that would take the stored session gets nothing from runs with analytics off.
   const std::string address = "127.0.0.1:" + std::to_string(28000 + (getpid() + 500) % 1000);
   ChildProcess server({QB_COLLECTION_SERVER_PROGRAM, "--listen", address, "--print-only"}, {}, dir.file("server.log"));

@@ -82,3 +82,50 @@ TEST(VideoWriter, RefusesAnUnwritableFolderAndLeavesNoPartialFileOnFailure) {
   EXPECT_NE(error.find("sound track"), std::string::npos) << error;
   EXPECT_FALSE(std::filesystem::exists(out));
 }
+
+TEST(VideoWriter, AnEncoderThatClaimsSuccessWithoutTheVideoLeavesNoFile) {
+  TempDir dir;
+  TempDir bin;
+  const std::string out = dir.file("answer.mp4");
+  const std::string wav = dir.file("track.wav");
+  writeSilence(wav, 44100);
+  const std::string real = "/usr/bin/ffmpeg";
+  ASSERT_TRUE(std::filesystem::exists(real));
+  // Each stands in for ffmpeg, takes the frames and exits 0; "$last" is the file it should write.
+  const std::string takeFrames = "#!/bin/bash\ncat >/dev/null\nlast=${@: -1}\n";
+  struct Case {
+    const char* encoder;
+    std::string script;
+  };
+  const std::vector<Case> cases = {
+      {"writes nothing", takeFrames + "exit 0\n"},
+      {"writes an empty file", takeFrames + ": >\"$last\"\n"},
+      {"writes something else", takeFrames + "echo 'not a video' >\"$last\"\n"},
+      // These two encode as asked, then spoil the step that adds the sound track.
+      {"keeps one frame", "#!/bin/bash\n[[ \" $* \" == *' pipe:0 '* ]] && exec " + real + " \"$@\"\nexec " + real +
+                              " \"${@:1:$#-1}\" -frames:v 1 \"${@: -1}\"\n"},
+      {"drops the sound track", "#!/bin/bash\nargs=() inputs=0\nwhile [ $# -gt 0 ]; do\n  case $1 in\n"
+                                "    -i) inputs=$((inputs + 1)); [ $inputs = 2 ] && { shift 2; continue; } ;;\n"
+                                "    -map|-c:a|-b:a) shift 2; continue ;;\n  esac\n  args+=(\"$1\"); shift\ndone\n"
+                                "exec " + real + " \"${args[@]}\"\n"},
+  };
+  const std::string path = std::getenv("PATH");
+  setenv("PATH", (bin.path().string() + ":" + path).c_str(), 1);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.encoder);
+    std::ofstream(bin.file("ffmpeg")) << c.script;
+    std::filesystem::permissions(bin.file("ffmpeg"), std::filesystem::perms::owner_all);
+    std::string error;
+    auto writer = platform::VideoWriter::open(out, 64, 96, 24, error);
+    ASSERT_TRUE(writer) << error;
+    std::vector<std::uint8_t> frame(64 * 96 * 4, 200);
+    for (int i = 0; i < 12; ++i) ASSERT_TRUE(writer->writeFrame(frame.data()));
+    EXPECT_FALSE(writer->finish(wav, error));
+    EXPECT_NE(error.find(out), std::string::npos) << error;
+    writer.reset();
+    std::vector<std::string> left;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path())) left.push_back(e.path().filename());
+    EXPECT_EQ(left, std::vector<std::string>{"track.wav"});
+  }
+  setenv("PATH", path.c_str(), 1);
+}

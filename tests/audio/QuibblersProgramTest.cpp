@@ -20,10 +20,10 @@ struct ProgramRun {
   std::string output;  // stdout and stderr
 };
 
-ProgramRun quibblers(const std::string& arguments) {
+ProgramRun quibblers(const std::string& arguments, const std::string& environment = "") {
   // Analytics of these runs stay in a folder of their own, and nothing listens at their server.
   static TempDir data;
-  const std::string command = "XDG_DATA_HOME='" + data.path().string() + "' " + std::string(QB_QUIBBLERS) +
+  const std::string command = environment + " XDG_DATA_HOME='" + data.path().string() + "' " + std::string(QB_QUIBBLERS) +
                               " --collection-server 127.0.0.1:9 " + arguments + " 2>&1";
   ProgramRun run{-1, {}};
   FILE* pipe = popen(command.c_str(), "r");
@@ -100,7 +100,7 @@ TEST(QuibblersProgram, HelpAndVersionSucceedAndBadInputFailsWithAClearMessage) {
   EXPECT_EQ(help.status, 0);
   for (const char* option : {"--mic", "--speaker", "--greeting", "--list-devices", "--input-device",
                              "--output-device", "--video", "--frames", "--collection-server", "--character",
-                             "2: highest voice", "--no-analytics", "DO_NOT_TRACK"}) {
+                             "highest voice", "--no-analytics", "DO_NOT_TRACK"}) {
     EXPECT_NE(help.output.find(option), std::string::npos) << option;
   }
   const ProgramRun version = quibblers("--version");
@@ -178,5 +178,24 @@ TEST(QuibblersProgram, AnUnreadableRecordingGetsOneErrorLineAndNoOutput) {
     EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
     EXPECT_NE(run.output.find(dir.file(name)), std::string::npos) << run.output;
     EXPECT_FALSE(std::filesystem::exists(dir.file("out.wav"))) << "nothing is written";
+  }
+}
+
+// The window and the terminal run share one meaning for "no sound device": status 3, which
+// scripts/run takes as its cue to answer the bundled sample.
+TEST(QuibblersProgram, EveryLiveHostReportsAMissingSoundDeviceWithStatus3) {
+  const struct {
+    const char* host;
+    const char* environment;
+    const char* arguments;
+  } cases[] = {
+      {"window", "DISPLAY=:308", "--input-device no-such-device-anywhere"},
+      {"terminal", "", "--no-window --input-device no-such-device-anywhere"},
+  };
+  for (const auto& c : cases) {
+    const ProgramRun run = quibblers(c.arguments, c.environment);
+    EXPECT_EQ(run.status, 3) << c.host << ": " << run.output;
+    EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << c.host << ": " << run.output;
+    EXPECT_NE(run.output.find("--mic FILE.wav"), std::string::npos) << c.host << ": " << run.output;
   }
 }

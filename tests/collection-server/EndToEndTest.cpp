@@ -45,7 +45,8 @@ class AppAndCollector : public ::testing::Test {
   }
 
   void runApp(const std::string& server) {
-    ChildProcess app({QB_QUIBBLERS, "--mic", dir.file("mic.wav"), "--collection-server", server},
+    ChildProcess app({QB_QUIBBLERS, "--mic", dir.file("mic.wav"), "--speaker", dir.file("answer.wav"),
+                      "--collection-server", server},
                      {{"XDG_DATA_HOME", dir.file("data")}}, dir.file("quibblers.log"));
     ASSERT_EQ(app.wait(120).value_or(-1), 0) << readTextFile(dir.file("quibblers.log"));
   }

@@ -44,7 +44,7 @@ class Limits : public ::testing::Test {
 
 TEST_F(Limits, ABodyAboveTheLimitIsRefusedWith413) {
   ServiceOptions options;
-  const std::string body = uploadBody({{"1", "1700000000", "1700000600", {{"1", std::string(600, 'x'), "1700000010", ""}}}});
+  const std::string body = uploadBody({{"1", "1700000000", "1700000600", {{"1", std::string(200, 'x'), "1700000010", ""}}}});
   options.maxBodyBytes = body.size() - 1;
   RunningService service(store.get(), options);
   httplib::Client client("127.0.0.1", service.port());

@@ -5,6 +5,7 @@
 #include <future>
 
 #include "CollectorHarness.h"
+#include "Dashboard.h"
 
 namespace {
 
@@ -160,7 +161,7 @@ TEST_P(Store, FiguresSummariseWhatWasSent) {
   for (const auto& [sessions, device] : {std::pair{day1, older}, std::pair{twoDaysLater, TestDevice{}}}) {
     const auto upload = decodeUpload(uploadJson(sessions, device), error);
     ASSERT_TRUE(upload) << error;
-    ASSERT_EQ(store->save(*upload, 0).added, static_cast<int>(sessions.size()));
+    ASSERT_EQ(store->save(*upload, 1700200000).added, static_cast<int>(sessions.size()));
   }
 
   const Figures f = store->figures();
@@ -190,8 +191,87 @@ TEST_P(Store, FiguresSummariseWhatWasSent) {
   EXPECT_EQ(f.latest[4].appVersion, "0.0.9");
 }
 
+// The same sessions listed in opposite orders, sent to two collectors on one database at once:
+// every upload is stored, none is answered with a failure.
+TEST_P(Store, CollectorsWritingReorderedUploadsAtOnceAllSucceed) {
+  // Both with the collector's own lock wait, not the test database's short one.
+  const auto oneStore = openSessionStore(database->where());
+  const auto otherStore = openSessionStore(database->where());
+  RunningService one(oneStore.get());
+  RunningService other(otherStore.get());
+  std::vector<TestSession> sessions;
+  for (int i = 0; i < 25; ++i) {
+    const std::string start = std::to_string(1700000000 + i * 100);
+    sessions.push_back({std::to_string(i + 1), start, "", {{"1", "menu", start, ""}, {"2", "play", start, ""}}});
+  }
+  std::vector<std::thread> senders;
+  for (int sender = 0; sender < 4; ++sender) {
+    senders.emplace_back([&, sender] {
+      for (int round = 0; round < 10; ++round) {
+        std::vector<TestSession> order = sessions;
+        if ((sender + round) % 2 == 1) std::reverse(order.begin(), order.end());
+        TestDevice device;
+        device.id = "device-" + std::to_string(round);
+        const auto answer = (sender % 2 ? other : one).post(uploadBody(order, device));
+        if (!answer || answer->body != "success") ADD_FAILURE() << (answer ? answer->body : "no answer");
+      }
+    });
+  }
+  for (auto& t : senders) t.join();
+  EXPECT_EQ(count("session"), "250");
+  EXPECT_EQ(count("sub_session"), "500");
+}
+
 INSTANTIATE_TEST_SUITE_P(Databases, Store, ::testing::Values("sqlite", "postgresql"),
                          [](const auto& p) { return p.param; });
+
+// A device whose clock is wrong cannot break or skew the page: its sessions are counted and
+// listed as "clock wrong", left out of the chart and the median, and the latest are the last received.
+TEST(Dashboard, TimesThatCannotBeTrueAreShownAsClockWrong) {
+  std::string skip;
+  const auto database = TestDatabase::create("sqlite", skip);
+  const auto store = database->store();
+  const std::int64_t received = 1700200000;  // 2023-11-17
+  struct Sent {
+    const char* started;
+    const char* stopped;
+    std::string model;
+  };
+  const Sent sent[] = {
+      {"1700100000", "1700100060", "believable"},
+      {"9223372036854775807", "", "far future"},
+      {"4102444800", "4102444860", "year 2100"},
+      {"1700200000", "9223372036854775807", "endless"},
+      {"86400", "86460", "1970"},
+      {"1700100500", "1700100620", std::string(500, 'L')},
+  };
+  std::string error;
+  int id = 0;
+  for (const Sent& s : sent) {
+    TestDevice device;
+    device.model = s.model.substr(0, 200);
+    const auto upload = decodeUpload(uploadJson({{std::to_string(++id), s.started, s.stopped, {}}}, device), error);
+    ASSERT_TRUE(upload) << error;
+    store->save(*upload, received + id);
+  }
+  const Figures f = store->figures();
+  EXPECT_EQ(f.sessions, 6);
+  EXPECT_EQ(f.clockWrong, 3);
+  ASSERT_EQ(f.perDay.size(), 2u);
+  EXPECT_EQ(f.perDay.back().day, 1700200000 / 86400) << "the chart ends at the newest believable day";
+  ASSERT_TRUE(f.medianSeconds);
+  EXPECT_DOUBLE_EQ(*f.medianSeconds, 90.0) << "60 s and 120 s; the endless one is not believed";
+  std::vector<std::string> latest;
+  for (const auto& s : f.latest) latest.push_back(s.deviceModel.substr(0, 10) + ": " + startedText(s) + ", " + sessionLengthText(s));
+  EXPECT_EQ(latest, (std::vector<std::string>{"LLLLLLLLLL: 2023-11-16 02:08, 2 min 0 s", "1970: clock wrong, clock wrong",
+                                              "endless: 2023-11-17 05:46, clock wrong",
+                                              "year 2100: clock wrong, clock wrong", "far future: clock wrong, not ended",
+                                              "believable: 2023-11-16 02:00, 1 min 0 s"}));
+  const std::string page = dashboardPage(f, store->describe());
+  EXPECT_NE(page.find("id=\"clock-wrong\">3<"), std::string::npos);
+  EXPECT_NE(page.find(std::string(60, 'L') + "\xE2\x80\xA6<"), std::string::npos) << "long texts are cut";
+  EXPECT_EQ(page.find(std::string(61, 'L')), std::string::npos);
+}
 
 // Another process holding the SQLite file's write lock: the upload fails instead of waiting forever,
 // and succeeds once the lock is gone.

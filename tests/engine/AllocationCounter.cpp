@@ -1,5 +1,5 @@
 // Replaces the C allocator by thin counting wrappers over glibc's own entry points. The program's
-// operator new (the engine's, see FilterDesignPool) ends in malloc unless it serves a block of
+// operator new (FilterDesignOperators, linked in here) ends in malloc unless it serves a block of
 // the filter design pool, so no heap allocation escapes the count.
 #include "AllocationCounter.h"
 

@@ -2,6 +2,8 @@
 // no heap allocation or free inside the audio callbacks or the back ends' cycle wrappers.
 #include <gtest/gtest.h>
 
+#include <limits>
+#include <new>
 #include <vector>
 
 #include "AllocationCounter.h"
@@ -180,4 +182,32 @@ TEST(CallbackAllocations, NoneOverGreetings) {
     EXPECT_EQ(greetingIsLoaded, 1) << "the second greeting was cut short";
   }
   NSBundle::mainBundle().setResourcePath(kept);
+}
+
+// The program's operator new inside a design scope: pool blocks while there are any, then the
+// heap, counted; delete gives the blocks back.
+TEST(FilterDesignOperators, ServeThePoolThenTheHeapInsideAScope) {
+  const std::size_t inUse = filterpool::blocksInUse();  // the processor's filter
+  const std::size_t fallbacks = filterpool::heapFallbacks();
+  std::vector<float*> arrays;
+  arrays.reserve(filterpool::kBlocks + 1);
+  {
+    filterpool::Scope designs;
+    for (std::size_t i = inUse; i <= filterpool::kBlocks; ++i) arrays.push_back(new float[128]);
+  }
+  EXPECT_EQ(filterpool::blocksInUse(), filterpool::kBlocks);
+  EXPECT_EQ(filterpool::heapFallbacks(), fallbacks + 1) << "the request past the last block";
+  for (float* array : arrays) delete[] array;
+  EXPECT_EQ(filterpool::blocksInUse(), inUse);
+}
+
+TEST(FilterDesignOperators, CallTheNewHandlerWhenTheHeapRefuses) {
+  static int calls = 0;
+  std::set_new_handler([] {
+    ++calls;
+    std::set_new_handler(nullptr);  // the second refusal throws
+  });
+  volatile std::size_t impossible = std::numeric_limits<std::size_t>::max() / 2;
+  EXPECT_THROW(static_cast<void>(::operator new(impossible)), std::bad_alloc);
+  EXPECT_EQ(calls, 1);
 }

@@ -37,7 +37,7 @@ validate)
   id=$(basename "$entry" .desktop)
   grep -qx "Icon=$id" "$entry" || fail "$entry: Icon is not $id"
   ! grep -q '^Terminal=true' "$entry" || fail "$entry runs in a terminal"
-  for size in 48x48 64x64 128x128 256x256 512x512; do
+  for size in 16x16 24x24 48x48 64x64 128x128 256x256 512x512; do
     [ -s "$dir/root/usr/share/icons/hicolor/$size/apps/$id.png" ] || fail "no $size icon $id.png"
   done
   [ -s "$dir/root/usr/share/icons/hicolor/scalable/apps/$id.svg" ] || fail "no scalable icon $id.svg"
@@ -84,9 +84,10 @@ manual)
     [ ! -s "$scratch/warnings" ] || fail "$name.1: $(cat "$scratch/warnings")"
   done
   page=$scratch/quibblers.txt
-  for section in SYNOPSIS OPTIONS KEYS "EXIT STATUS" ENVIRONMENT FILES EXAMPLES; do
+  for section in SYNOPSIS OPTIONS WINDOW "EXIT STATUS" ENVIRONMENT FILES EXAMPLES; do
     grep -q "^$section" "$page" || fail "quibblers.1 has no $section section"
   done
+  grep -q '^ *In the window:' "$page" || fail "quibblers.1 does not list the window's keys"
   grep -qF 'tallyhive/<code>.sql' "$page" || fail "quibblers.1 does not say where the usage sessions are kept"
   options=$("$program" --help | grep -oE '^  (-[a-zA-Z],)?--[a-z-]+' | sed 's/.*--/--/')
   [ -n "$options" ] || fail "no options in --help"
@@ -98,11 +99,20 @@ manual)
     grep -qx -- "$option" <<<"$offered" || fail "the completion does not offer $option"
   done
   [ "$(grep -c . <<<"$offered")" = "$(grep -c . <<<"$options")" ] || fail "the completion offers: $offered"
+  # A value is completed from its placeholder: files, folders, the members of a set, or nothing.
   mkdir -p "$scratch/pick/folder" && touch "$scratch/pick/file"
-  folders=$(cd "$scratch/pick" && bash -c 'source "$1"; COMP_WORDS=(quibblers --frames ""); COMP_CWORD=2
-                                            _quibblers; printf "%s\n" "${COMPREPLY[@]}"' _ \
-                                            "$dir/root/usr/share/bash-completion/completions/quibblers")
-  [ "$folders" = folder ] || fail "--frames completes '$folders', want the folder only"
+  while read -r option want; do
+    got=$(cd "$scratch/pick" && bash -c 'source "$1"; COMP_WORDS=(quibblers "$2" ""); COMP_CWORD=2
+                                         _quibblers; printf "%s\n" "${COMPREPLY[@]}"' _ \
+                                         "$dir/root/usr/share/bash-completion/completions/quibblers" "$option" |
+          sort | paste -sd' ')
+    [ "$got" = "$want" ] || fail "$option completes '$got', want '$want'"
+  done <<'CASES'
+--frames folder
+--mic file folder
+--character 0 1 2 3
+--frames-per-cycle
+CASES
   ;;
 
 apt)

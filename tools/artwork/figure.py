@@ -38,7 +38,9 @@ def _stroke(color, width, extra="", fill="none"):
 
 
 class Figure:
-    def __init__(self, coat, frame):
+    def __init__(self, coat, frame, outline_w=OUTLINE_W, whiskers=True):
+        self.outline_w = outline_w    # heavier for a small icon, where 4.2 units would vanish
+        self.show_whiskers = whiskers
         self.c = coat
         self.b = coat.build
         self.frame = frame
@@ -64,7 +66,7 @@ class Figure:
             self.out.append(f'<path d="{cubic_path(hs, hsegs)}" transform="translate(7 9)" '
                             f'fill="{c.shade}" opacity="0.28" filter="url(#blur5)"/>')
         self.out.append('</g>')
-        self.out.append(f'<path d="{d}" {_stroke(c.outline, OUTLINE_W)}/>')
+        self.out.append(f'<path d="{d}" {_stroke(c.outline, self.outline_w)}/>')
 
     def _defs_common(self):
         self.defs.append(
@@ -111,7 +113,7 @@ class Figure:
             self.out.append(f'<path d="M{fmt(3 * s)},{fmt(-7 * s)} C{fmt(-20 * s)},{fmt(-16 * s)} '
                             f'{fmt(-40 * s)},{fmt(-15 * s)} {fmt(-51 * s)},{fmt(-9 * s)}" '
                             f'{_stroke(c.ear_fold, 2.0 * s, _op(0.6))}/>')
-            self.out.append(f'<path d="{outer}" {_stroke(c.outline, OUTLINE_W)}/>')
+            self.out.append(f'<path d="{outer}" {_stroke(c.outline, self.outline_w)}/>')
             self.out.append('</g>')
         self.defs.append(
             f'<radialGradient id="earInner" cx="0.35" cy="0.6" r="0.75">'
@@ -244,9 +246,9 @@ class Figure:
                                 f'{_stroke(c.foot_line, 1.6)}/>')
 
     # ------------------------------------------------------------------ document
-    def svg(self):
+    def svg(self, backdrop=""):
         return self.document(f'viewBox="0 0 {W} {H}" width="{W}" height="{H}" '
-                             'preserveAspectRatio="none"')
+                             'preserveAspectRatio="none"', backdrop)
 
     def document(self, frame_attrs, backdrop="", clip_id=None):
         """The figure inside an <svg> with `frame_attrs`; `backdrop` goes underneath and, with
@@ -262,7 +264,8 @@ class Figure:
         self.out.extend(self.c.muzzle_marks(self.b))
         self.mouth()
         self.nose()
-        self.whiskers()
+        if self.show_whiskers:
+            self.whiskers()
         self.out.extend(self.c.extras(self.b))
         self.feet()
         body = "\n".join(self.out)
@@ -272,5 +275,5 @@ class Figure:
                 "\n".join(self.defs) + "\n</defs>\n" + backdrop + body + "\n</svg>\n")
 
 
-def render_svg(coat, frame):
-    return Figure(coat, frame).svg()
+def render_svg(coat, frame, backdrop=""):
+    return Figure(coat, frame).svg(backdrop)

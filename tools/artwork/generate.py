@@ -21,24 +21,26 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from coats import CHARACTERS, FLAT  # noqa: E402
 from figure import render_svg  # noqa: E402
 from icon import render_icon_svg  # noqa: E402
+from scene import backdrop, flat_backdrop  # noqa: E402
 
 FRAMES = 6
 QUAD_SIZE = (512, 1024)   # power of two; stretched onto the 2:3 quad
 FLAT_SIZE = (320, 480)    # drawn 1:1 from the flat view's top-left corner
 MAX_BYTES = 200 * 1024
-ICON_SIZES = (48, 64, 128, 256, 512)
+SEAM_PIXELS = 2           # edge pixels allowed to differ by more than anti-aliasing does
+RGBA, PALETTE = 6, 3      # PNG colour types: the icon keeps its alpha, the opaque frames a palette
+ICON_SIZES = (16, 24, 48, 64, 128, 256, 512)
 
 REPO = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
 
 
 def jobs(only):
+    """(coat, frame file stems, size, backdrop) for each set of frames that shares a palette."""
     for j, coat in enumerate(CHARACTERS):
         if only in (None, str(j)):
-            for k in range(FRAMES):
-                yield coat, k, f"QB_{j:02d}_{k:02d}", QUAD_SIZE
+            yield coat, [f"QB_{j:02d}_{k:02d}" for k in range(FRAMES)], QUAD_SIZE, backdrop(j)
     if only in (None, "flat"):
-        for k in range(FRAMES):
-            yield FLAT, k, f"RadireZer03_{k}", FLAT_SIZE
+        yield FLAT, [f"RadireZer03_{k}" for k in range(FRAMES)], FLAT_SIZE, flat_backdrop()
 
 
 def png_header(path):
@@ -66,17 +68,57 @@ def render_png(svg_path, png_path, size):
     os.replace(tmp, png_path)
 
 
-def check(png_path, size):
+def quantise(pngs, outs, size):
+    """Reduces a set of frames to one shared 256-colour palette without dithering, so every
+    pixel the frames have in common (all but the mouth) stays identical between them."""
+    work = os.path.dirname(pngs[0])
+    montage = os.path.join(work, "montage.png")
+    reduced = os.path.join(work, "montage-256.png")
+    subprocess.run(["convert", *pngs, "+append", montage], check=True)
+    subprocess.run(["pngquant", "--nofs", "--speed", "1", "--strip", "--force", "--output", reduced,
+                    "256", montage], check=True)
+    for k, out in enumerate(outs):
+        tmp = out + ".tmp"
+        subprocess.run(["convert", reduced, "-crop", f"{size[0]}x{size[1]}+{k * size[0]}+0", "+repage",
+                        "-strip", "-define", "png:exclude-chunks=date,time",
+                        "-define", "png:compression-level=9", f"PNG8:{tmp}"], check=True)
+        os.replace(tmp, out)
+
+
+def edge_mismatch(png_path, size):
+    """Pixels where the left and right edge columns differ: the view wraps its textures, so
+    any difference shows as a line where two quads meet."""
+    w, h = size
+    with tempfile.TemporaryDirectory(prefix="artwork-edge-") as work:
+        cols = []
+        for x in (0, w - 1):
+            col = os.path.join(work, f"{x}.png")
+            subprocess.run(["convert", png_path, "-crop", f"1x{h}+{x}+0", "+repage", col], check=True)
+            cols.append(col)
+        res = subprocess.run(["compare", "-metric", "AE", "-fuzz", "10%", *cols, "null:"],
+                             capture_output=True, text=True)
+    return int(float(res.stderr.split()[0]))
+
+
+def check(png_path, size, want_ctype):
     w, h, ctype = png_header(png_path)
     problems = []
     if (w, h) != size:
         problems.append(f"size {w}x{h}, want {size[0]}x{size[1]}")
-    if ctype != 6:
-        problems.append(f"colour type {ctype}, want RGBA (6)")
+    if ctype != want_ctype:
+        problems.append(f"colour type {ctype}, want {want_ctype}")
     n = os.path.getsize(png_path)
     if n > MAX_BYTES:
         problems.append(f"{n} bytes, over {MAX_BYTES}")
     return problems
+
+
+def border_alpha(png_path, n):
+    """The highest alpha (0..1) on the outermost ring of pixels: the badge must keep clear."""
+    res = subprocess.run(["convert", png_path, "-alpha", "extract", "-fill", "black", "-draw",
+                          f"rectangle 1,1 {n - 2},{n - 2}", "-format", "%[fx:maxima]", "info:"],
+                         capture_output=True, text=True, check=True)
+    return float(res.stdout)
 
 
 def write_icons(out):
@@ -88,12 +130,19 @@ def write_icons(out):
         f.write(render_icon_svg())
     os.replace(tmp, svg)
     failed = False
-    for n in ICON_SIZES:
-        png = os.path.join(out, f"quibblers-{n}.png")
-        render_png(svg, png, (n, n))
-        problems = check(png, (n, n))
-        print(f"quibblers-{n}.png  {os.path.getsize(png) // 1024} KB  {'; '.join(problems) or 'ok'}")
-        failed |= bool(problems)
+    with tempfile.TemporaryDirectory(prefix="artwork-icon-") as work:
+        for n in ICON_SIZES:
+            source = os.path.join(work, f"{n}.svg")
+            with open(source, "w", encoding="utf-8") as f:
+                f.write(render_icon_svg(n))
+            png = os.path.join(out, f"quibblers-{n}.png")
+            render_png(source, png, (n, n))
+            problems = check(png, (n, n), RGBA)
+            edge = border_alpha(png, n)
+            if edge > 0:
+                problems.append(f"opaque pixels on the border (alpha up to {edge:.2f})")
+            print(f"quibblers-{n}.png  {os.path.getsize(png) // 1024} KB  {'; '.join(problems) or 'ok'}")
+            failed |= bool(problems)
     return 1 if failed else 0
 
 
@@ -106,8 +155,10 @@ def main():
                     help="write the application icon (SVG and PNGs) instead, into --out or packaging/icons")
     args = ap.parse_args()
 
-    if not shutil.which("rsvg-convert"):
-        sys.exit("generate.py: rsvg-convert not found (Debian package librsvg2-bin)")
+    for tool, package in (("rsvg-convert", "librsvg2-bin"), ("pngquant", "pngquant"),
+                          ("convert", "imagemagick")):
+        if not shutil.which(tool):
+            sys.exit(f"generate.py: {tool} not found (Debian package {package})")
     if args.icons:
         out = args.out if args.out != ap.get_default("out") else os.path.join(REPO, "packaging", "icons")
         return write_icons(out)
@@ -116,19 +167,27 @@ def main():
     svg_dir = keep or tempfile.mkdtemp(prefix="artwork-")
     os.makedirs(svg_dir, exist_ok=True)
     failed = False
-    try:
-        for coat, frame, stem, size in jobs(args.only):
-            png = os.path.join(args.out, stem + ".png")
-            render(render_svg(coat, frame), os.path.join(svg_dir, stem + ".svg"), png, size)
-            problems = check(png, size)
-            status = "; ".join(problems) if problems else "ok"
-            print(f"{stem}.png  {os.path.getsize(png) // 1024} KB  {status}")
-            failed |= bool(problems)
-    finally:
-        if not keep:
-            shutil.rmtree(svg_dir, ignore_errors=True)
+    with tempfile.TemporaryDirectory(prefix="artwork-rgb-") as rgb_dir:
+        try:
+            for coat, stems, size, scene in jobs(args.only):
+                rgb = [os.path.join(rgb_dir, stem + ".png") for stem in stems]
+                for frame, stem in enumerate(stems):
+                    render(render_svg(coat, frame, scene), os.path.join(svg_dir, stem + ".svg"),
+                           rgb[frame], size)
+                outs = [os.path.join(args.out, stem + ".png") for stem in stems]
+                quantise(rgb, outs, size)
+                for png, stem in zip(outs, stems):
+                    problems = check(png, size, PALETTE)
+                    seam = edge_mismatch(png, size)
+                    if seam > SEAM_PIXELS:
+                        problems.append(f"{seam} pixels differ between the left and right edges")
+                    status = "; ".join(problems) if problems else "ok"
+                    print(f"{stem}.png  {os.path.getsize(png) // 1024} KB  {status}")
+                    failed |= bool(problems)
+        finally:
+            if not keep:
+                shutil.rmtree(svg_dir, ignore_errors=True)
     return 1 if failed else 0
-
 
 if __name__ == "__main__":
     sys.exit(main())

@@ -7,11 +7,16 @@
 
 namespace {
 
+// Long texts from the app are cut, so the page stays small whatever was sent.
+constexpr size_t kShownCharacters = 60;
+
+std::string shown(const std::string& text) { return htmlEscape(shortened(text, kShownCharacters)); }
+
 const char* const kStyle =
     "body{font:15px/1.4 sans-serif;margin:2em auto;max-width:60em;padding:0 1em;color:#222}"
     "h1{font-size:1.4em}h2{font-size:1.1em;margin-top:1.6em}"
     "table{border-collapse:collapse}td,th{padding:.2em .8em;text-align:left;border-bottom:1px solid #ddd}"
-    "td.n,th.n{text-align:right}.totals td{font-size:1.2em}"
+    "td{overflow-wrap:anywhere}td.n,th.n{text-align:right;white-space:nowrap}.totals td{font-size:1.2em}"
     "svg text{font:11px sans-serif;fill:#444}svg rect{fill:#c98a4b}";
 
 std::string head(const std::string& title) {
@@ -28,7 +33,7 @@ void countTable(std::ostringstream& out, const char* title, const char* column, 
   }
   out << "<table id=\"" << id << "\"><tr><th>" << column << "</th><th class=\"n\">" << counted << "</th></tr>\n";
   for (const auto& c : counts) {
-    out << "<tr><td>" << (c.label.empty() ? "<i>(none)</i>" : htmlEscape(c.label)) << "</td><td class=\"n\">"
+    out << "<tr><td>" << (c.label.empty() ? "<i>(none)</i>" : shown(c.label)) << "</td><td class=\"n\">"
         << c.count << "</td></tr>\n";
   }
   out << "</table>\n";
@@ -58,8 +63,10 @@ void chart(std::ostringstream& out, const std::vector<Figures::Day>& days) {
     // Dates under every bar while they fit, else under every few.
     const size_t every = std::max<size_t>(1, static_cast<size_t>(70 / std::max(slot, 1.0)) + 1);
     if (i % every == 0) {
+      const std::string day = dayText(days[i].day);
+      const std::string dayLabel = day.size() > 5 ? day.substr(5) : day;  // without the year
       out << "<text x=\"" << x + slot / 2 << "\" y=\"" << height - bottom + 16 << "\" text-anchor=\"middle\">"
-          << dayText(days[i].day).substr(5) << "</text>";
+          << dayLabel << "</text>";
     }
     out << "</g>\n";
   }
@@ -92,24 +99,24 @@ std::string dashboardPage(const Figures& f, const std::string& source) {
       << "</td></tr><tr><td>devices</td><td class=\"n\" id=\"devices\">" << f.devices
       << "</td></tr><tr><td>sub-sessions</td><td class=\"n\" id=\"sub-sessions\">" << f.subSessions
       << "</td></tr><tr><td>median session length</td><td class=\"n\" id=\"median\">"
-      << (f.medianSeconds ? lengthText(*f.medianSeconds) : "none ended") << "</td></tr></table>\n";
+      << (f.medianSeconds ? lengthText(*f.medianSeconds) : "none ended")
+      << "</td></tr><tr><td>sessions with the clock wrong</td><td class=\"n\" id=\"clock-wrong\">" << f.clockWrong
+      << "</td></tr></table>\n";
   out << "<h2>Sessions per day</h2>\n";
   chart(out, f.perDay);
   countTable(out, "App versions", "version", "sessions", "versions", f.appVersions);
   countTable(out, "Machine types", "machine", "sessions", "machines", f.machineTypes);
   countTable(out, "Most frequent sub-session names", "name", "times", "names", f.subSessionNames);
-  out << "<h2>Latest sessions</h2>\n";
+  out << "<h2>Latest sessions received</h2>\n";
   if (f.latest.empty()) {
     out << "<p>None yet.</p>\n";
   } else {
     out << "<table id=\"latest\"><tr><th>started</th><th class=\"n\">length</th><th>application</th>"
            "<th>version</th><th>machine</th><th>system</th><th class=\"n\">sub-sessions</th></tr>\n";
     for (const auto& s : f.latest) {
-      out << "<tr><td>" << minuteText(s.started) << "</td><td class=\"n\">"
-          << (s.stopped && *s.stopped >= s.started ? lengthText(static_cast<double>(*s.stopped - s.started))
-                                                   : "not ended")
-          << "</td><td>" << htmlEscape(s.applicationCode) << "</td><td>" << htmlEscape(s.appVersion) << "</td><td>"
-          << htmlEscape(s.deviceModel) << "</td><td>" << htmlEscape(s.deviceOs) << "</td><td class=\"n\">"
+      out << "<tr><td>" << startedText(s) << "</td><td class=\"n\">" << sessionLengthText(s) << "</td><td>"
+          << shown(s.applicationCode) << "</td><td>" << shown(s.appVersion) << "</td><td>" << shown(s.deviceModel)
+          << "</td><td>" << shown(s.deviceOs) << "</td><td class=\"n\">"
           << s.subSessions << "</td></tr>\n";
     }
     out << "</table>\n";

@@ -42,6 +42,11 @@ class PostgresConnection final : public SqlConnection {
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
       std::string message = PQerrorMessage(connection_);
       while (!message.empty() && message.back() == '\n') message.pop_back();
+      const char* state = result ? PQresultErrorField(result.get(), PG_DIAG_SQLSTATE) : nullptr;
+      // 40P01 deadlock detected, 40001 serialization failure.
+      if (state && (std::string_view(state) == "40P01" || std::string_view(state) == "40001")) {
+        throw ConflictError("PostgreSQL: " + message);
+      }
       throw DatabaseError("PostgreSQL: " + message);
     }
     std::vector<SqlRow> rows;
@@ -71,7 +76,16 @@ class PostgresDatabase final : public SqlDatabase {
  public:
   explicit PostgresDatabase(std::string uri) : uri_(std::move(uri)) { release(connect()); }
 
-  void transaction(const std::function<void(SqlConnection&)>& work) override { run("BEGIN", work); }
+  // A transaction the server rolled back to break a conflict is run again.
+  void transaction(const std::function<void(SqlConnection&)>& work) override {
+    for (int attempt = 1;; ++attempt) {
+      try {
+        return run("BEGIN", work);
+      } catch (const ConflictError&) {
+        if (attempt == kAttempts) throw;
+      }
+    }
+  }
   // One snapshot for all the figures, not one per statement.
   void snapshot(const std::function<void(SqlConnection&)>& work) override {
     run("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY", work);
@@ -143,6 +157,7 @@ class PostgresDatabase final : public SqlDatabase {
   }
 
   static constexpr size_t kIdleConnections = 16;
+  static constexpr int kAttempts = 5;
   std::string uri_;
   std::mutex mutex_;
   std::vector<Connection> idle_;

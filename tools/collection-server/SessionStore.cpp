@@ -4,10 +4,19 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <tuple>
+
+#include "Formatting.h"
 
 namespace {
 
 std::int64_t number(const std::optional<std::string>& text) { return text ? std::strtoll(text->c_str(), nullptr, 10) : 0; }
+
+// The believable sessions, as a condition on a row of `session`.
+const std::string kBelievable = "time_started >= " + std::to_string(kEarliestBelievable) +
+                                " AND time_started <= received_at + " + std::to_string(kLatestBelievableAfterReceipt);
+const std::string kBelievablyEnded = kBelievable + " AND time_stopped >= time_started AND time_stopped <= received_at + " +
+                                     std::to_string(kLatestBelievableAfterReceipt);
 
 SqlValue orNull(const std::optional<std::int64_t>& value) { return value ? SqlValue(*value) : SqlValue(); }
 SqlValue orNull(const std::optional<double>& value) { return value ? SqlValue(*value) : SqlValue(); }
@@ -49,15 +58,24 @@ void SessionStore::createTables(const std::string& id) {
               " name TEXT NOT NULL, timed INTEGER NOT NULL, time_started BIGINT NOT NULL, time_stopped BIGINT,"
               " UNIQUE (session_id, app_sub_session_id, name, time_started))");
     sql.query("CREATE INDEX IF NOT EXISTS session_by_start ON session (time_started)");
+    sql.query("CREATE INDEX IF NOT EXISTS session_by_receipt ON session (received_at)");
   });
 }
 
 SaveOutcome SessionStore::save(const Upload& upload, std::int64_t receivedAt) {
   const std::string device = deviceHash(upload.deviceId);
   SaveOutcome outcome;
+  // Rows are locked in one order, whatever order the app listed them in, so two collectors
+  // writing the same sessions at once wait for each other instead of deadlocking.
+  std::vector<const Session*> sessions;
+  for (const Session& session : upload.sessions) sessions.push_back(&session);
+  std::sort(sessions.begin(), sessions.end(), [](const Session* a, const Session* b) {
+    return std::tie(a->appId, a->started) < std::tie(b->appId, b->started);
+  });
   database_->transaction([&](SqlConnection& sql) {
     outcome = {};
-    for (const Session& session : upload.sessions) {
+    for (const Session* sorted : sessions) {
+      const Session& session = *sorted;
       // A session the app sent before keeps its first row; only an end time still open is filled in.
       auto rows = sql.query(
           "INSERT INTO session (device_hash, application_code, app_session_id, time_started, time_stopped,"
@@ -82,7 +100,13 @@ SaveOutcome SessionStore::save(const Upload& upload, std::int64_t receivedAt) {
         ++outcome.added;
       }
       const std::int64_t id = number(rows[0][0]);
-      for (const SubSession& sub : session.subSessions) {
+      std::vector<const SubSession*> subs;
+      for (const SubSession& sub : session.subSessions) subs.push_back(&sub);
+      std::sort(subs.begin(), subs.end(), [](const SubSession* a, const SubSession* b) {
+        return std::tie(a->appId, a->name, a->started) < std::tie(b->appId, b->name, b->started);
+      });
+      for (const SubSession* sortedSub : subs) {
+        const SubSession& sub = *sortedSub;
         sql.query(
             "INSERT INTO sub_session (session_id, app_sub_session_id, name, timed, time_started, time_stopped)"
             " VALUES ($1, $2, $3, $4, $5, $6)"
@@ -104,22 +128,22 @@ Figures SessionStore::figures(size_t days, size_t top, size_t latest) {
     f.sessions = number(rows[0][0]);
     f.devices = number(rows[0][1]);
     f.subSessions = number(sql.query("SELECT COUNT(*) FROM sub_session")[0][0]);
+    f.clockWrong = f.sessions - number(sql.query("SELECT COUNT(*) FROM session WHERE " + kBelievable)[0][0]);
 
-    const std::int64_t ended =
-        number(sql.query("SELECT COUNT(*) FROM session WHERE time_stopped >= time_started")[0][0]);
+    const std::int64_t ended = number(sql.query("SELECT COUNT(*) FROM session WHERE " + kBelievablyEnded)[0][0]);
     if (ended > 0) {
       // The middle one, or the two in the middle of an even count.
       rows = sql.query(
-          "SELECT time_stopped - time_started AS length FROM session WHERE time_stopped >= time_started"
-          " ORDER BY length LIMIT $1 OFFSET $2",
+          "SELECT time_stopped - time_started AS length FROM session WHERE " + kBelievablyEnded +
+              " ORDER BY length LIMIT $1 OFFSET $2",
           {ended % 2 == 0 ? std::int64_t{2} : std::int64_t{1}, (ended - 1) / 2});
       double sum = 0;
       for (const auto& row : rows) sum += static_cast<double>(number(row[0]));
       f.medianSeconds = sum / static_cast<double>(rows.size());
     }
 
-    for (const auto& row : sql.query("SELECT time_started / 86400 AS day, COUNT(*) FROM session"
-                                     " GROUP BY time_started / 86400 ORDER BY day DESC LIMIT $1",
+    for (const auto& row : sql.query("SELECT time_started / 86400 AS day, COUNT(*) FROM session WHERE " + kBelievable +
+                                         " GROUP BY time_started / 86400 ORDER BY day DESC LIMIT $1",
                                      {static_cast<std::int64_t>(days)})) {
       f.perDay.insert(f.perDay.begin(), {number(row[0]), number(row[1])});
     }
@@ -144,8 +168,8 @@ Figures SessionStore::figures(size_t days, size_t top, size_t latest) {
         counts(sql, "SELECT name, COUNT(*) FROM sub_session GROUP BY name ORDER BY 2 DESC, 1 LIMIT $1", top);
     for (const auto& row :
          sql.query("SELECT s.time_started, s.time_stopped, s.application_code, s.app_version, s.device_model,"
-                   " s.device_os, (SELECT COUNT(*) FROM sub_session u WHERE u.session_id = s.id)"
-                   " FROM session s ORDER BY s.time_started DESC, s.id DESC LIMIT $1",
+                   " s.device_os, (SELECT COUNT(*) FROM sub_session u WHERE u.session_id = s.id), s.received_at"
+                   " FROM session s ORDER BY s.received_at DESC, s.id DESC LIMIT $1",
                    {static_cast<std::int64_t>(latest)})) {
       Figures::Latest entry;
       entry.started = number(row[0]);
@@ -155,10 +179,21 @@ Figures SessionStore::figures(size_t days, size_t top, size_t latest) {
       entry.deviceModel = row[4].value_or("");
       entry.deviceOs = row[5].value_or("");
       entry.subSessions = number(row[6]);
+      entry.received = number(row[7]);
+      entry.clockWrong = entry.started < kEarliestBelievable ||
+                         entry.started - kLatestBelievableAfterReceipt > entry.received;
       f.latest.push_back(std::move(entry));
     }
   });
   return f;
+}
+
+std::string startedText(const Figures::Latest& s) { return s.clockWrong ? "clock wrong" : minuteText(s.started); }
+
+std::string sessionLengthText(const Figures::Latest& s) {
+  if (!s.stopped || *s.stopped < s.started) return "not ended";
+  if (s.clockWrong || *s.stopped - kLatestBelievableAfterReceipt > s.received) return "clock wrong";
+  return lengthText(static_cast<double>(*s.stopped - s.started));
 }
 
 std::unique_ptr<SessionStore> openSessionStore(const std::string& where) {

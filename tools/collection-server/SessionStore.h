@@ -12,6 +12,12 @@
 #include "SqlDatabase.h"
 #include "Upload.h"
 
+// A start time is believed between this moment (2023-01-01, before the app existed) and a day
+// after the server received the session; outside, the device's clock was wrong. Such sessions
+// are kept and counted, but left out of the chart, the days and the median.
+constexpr std::int64_t kEarliestBelievable = 1672531200;
+constexpr std::int64_t kLatestBelievableAfterReceipt = 86400;
+
 // The figures the dashboard and `report` show.
 struct Figures {
   struct Count {
@@ -25,19 +31,27 @@ struct Figures {
   struct Latest {
     std::int64_t started = 0;
     std::optional<std::int64_t> stopped;
+    std::int64_t received = 0;
+    bool clockWrong = false;  // the start time is not believable
     std::string applicationCode, appVersion, deviceModel, deviceOs;
     std::int64_t subSessions = 0;
   };
   std::int64_t sessions = 0;
   std::int64_t devices = 0;
   std::int64_t subSessions = 0;
-  std::optional<double> medianSeconds;  // over the sessions that have ended
-  std::vector<Day> perDay;              // the last days up to the newest session, oldest first
+  std::int64_t clockWrong = 0;          // sessions whose times are not believable
+  std::optional<double> medianSeconds;  // over the believable sessions that have ended
+  std::vector<Day> perDay;              // the last days up to the newest believable session, oldest first
   std::vector<Count> appVersions;       // most sessions first
   std::vector<Count> machineTypes;
   std::vector<Count> subSessionNames;
-  std::vector<Latest> latest;           // newest first
+  std::vector<Latest> latest;           // the last received first
 };
+
+// "2023-11-14 22:13", or "clock wrong".
+std::string startedText(const Figures::Latest& session);
+// "3 min 5 s", "not ended", or "clock wrong" when the end is not believable.
+std::string sessionLengthText(const Figures::Latest& session);
 
 struct SaveOutcome {
   int added = 0;    // sessions not stored before

@@ -18,6 +18,11 @@ using SqlRow = std::vector<std::optional<std::string>>;
 struct DatabaseError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
+// The database gave up on the transaction to resolve a conflict with another (a deadlock, a
+// serialization failure); running it again is expected to succeed.
+struct ConflictError : DatabaseError {
+  using DatabaseError::DatabaseError;
+};
 
 class SqlConnection {
  public:

@@ -1,75 +1,56 @@
 #include "UploadReport.h"
 
 #include <ctime>
-#include <nlohmann/json.hpp>
 #include <sstream>
+
+#include "Formatting.h"
 
 namespace {
 
-using json = nlohmann::json;
-
-std::string text(const json& object, const char* key) {
-  const auto it = object.find(key);
-  if (it == object.end()) return "";
-  return it->is_string() ? it->get<std::string>() : it->dump();
-}
-
-// "1700000000" as "2023-11-14 22:13:20"; anything else as it is; empty as "-".
-std::string when(const std::string& seconds) {
-  if (seconds.empty()) return "-";
-  char* end = nullptr;
-  const long long value = std::strtoll(seconds.c_str(), &end, 10);
-  if (!end || *end != '\0') return seconds;
-  const std::time_t t = static_cast<std::time_t>(value);
+// 1700000000 as "2023-11-14 22:13:20".
+std::string when(std::int64_t seconds) {
+  const std::time_t t = static_cast<std::time_t>(seconds);
   std::tm utc{};
-  if (!gmtime_r(&t, &utc)) return seconds;
   char buffer[32];
-  std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &utc);
+  if (!gmtime_r(&t, &utc) || std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &utc) == 0) {
+    return std::to_string(seconds);
+  }
   return buffer;
 }
 
-std::string span(const std::string& started, const std::string& stopped) {
-  std::string out = when(started) + " - " + (stopped.empty() ? "still running" : when(stopped));
-  char* end1 = nullptr;
-  char* end2 = nullptr;
-  const long long a = std::strtoll(started.c_str(), &end1, 10);
-  const long long b = std::strtoll(stopped.c_str(), &end2, 10);
-  if (!started.empty() && !stopped.empty() && *end1 == '\0' && *end2 == '\0' && b >= a) {
-    out += " (" + std::to_string(b - a) + " s)";
-  }
+std::string span(std::int64_t started, const std::optional<std::int64_t>& stopped) {
+  std::string out = when(started) + " - " + (stopped ? when(*stopped) : "still running");
+  if (stopped && *stopped >= started) out += " (" + std::to_string(*stopped - started) + " s)";
   return out;
+}
+
+std::string degrees(double value) {
+  std::ostringstream out;
+  out << value;
+  return out.str();
 }
 
 }  // namespace
 
-std::optional<std::string> describeUpload(const std::string& document, std::string& error) {
-  json upload;
-  try {
-    upload = json::parse(document);
-  } catch (const json::exception& e) {
-    error = std::string("not JSON: ") + e.what();
-    return std::nullopt;
-  }
-  if (!upload.is_object() || !upload.contains("beacons") || !upload["beacons"].is_array()) {
-    error = "no \"beacons\" list in the document";
-    return std::nullopt;
-  }
+std::string describeUpload(const Upload& upload) {
   std::ostringstream out;
-  out << "application " << text(upload, "application_code") << " version " << text(upload, "app_version")
-      << " on " << text(upload, "device_model") << ", system " << text(upload, "device_os") << ", device "
-      << text(upload, "iphone_id") << ": " << upload["beacons"].size() << " session(s)\n";
-  for (const auto& beacon : upload["beacons"]) {
-    out << "  session " << text(beacon, "id") << ": "
-        << span(text(beacon, "time_started"), text(beacon, "time_stopped"));
-    const std::string latitude = text(beacon, "latitude");
-    if (!latitude.empty()) out << ", at " << latitude << ", " << text(beacon, "longitude");
+  out << "application " << terminalText(upload.applicationCode) << " version " << terminalText(upload.appVersion)
+      << " on " << terminalText(upload.deviceModel) << ", system " << terminalText(upload.deviceOs) << ", device "
+      << terminalText(upload.deviceId) << ": " << upload.sessions.size() << " session(s)\n";
+  for (const Session& s : upload.sessions) {
+    out << "  session " << s.appId << ": " << span(s.started, s.stopped);
+    if (s.latitude) out << ", at " << degrees(*s.latitude) << ", " << (s.longitude ? degrees(*s.longitude) : "");
     out << "\n";
-    const auto subs = beacon.find("subbeacons");
-    if (subs == beacon.end() || !subs->is_array()) continue;
-    for (const auto& sub : *subs) {
-      out << "    \"" << text(sub, "name") << "\"" << (text(sub, "is_session") == "1" ? " (timed)" : "") << ": "
-          << span(text(sub, "time_started"), text(sub, "time_stopped")) << "\n";
+    for (const SubSession& sub : s.subSessions) {
+      out << "    \"" << terminalText(sub.name) << "\"" << (sub.timed ? " (timed)" : "") << ": "
+          << span(sub.started, sub.stopped) << "\n";
     }
   }
   return out.str();
+}
+
+std::optional<std::string> describeUpload(std::string_view document, std::string& error) {
+  const auto upload = decodeUpload(document, error);
+  if (!upload) return std::nullopt;
+  return describeUpload(*upload);
 }

@@ -3,8 +3,11 @@
 // the upload is committed; GET / and `report` show what has been collected. `--print-only`
 // keeps the old stand-in that prints and keeps nothing; `--fail`, `--garbage` and `--delay` make
 // it misbehave, to watch the app keep its sessions.
+#include <sys/resource.h>
+
 #include <CLI/CLI.hpp>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <thread>
@@ -41,6 +44,21 @@ std::unique_ptr<SessionStore> open(const std::string& where) {
   }
 }
 
+// Every connection is a file: take the whole allowance, and keep the connection cap under it.
+unsigned connectionsWithinFileLimit(unsigned wanted) {
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) != 0) return wanted;
+  if (files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+    getrlimit(RLIMIT_NOFILE, &files);
+  }
+  // Room for the database, the listening socket and the standard streams.
+  constexpr rlim_t kReserved = 64;
+  const rlim_t room = files.rlim_cur > kReserved ? files.rlim_cur - kReserved : 1;
+  return static_cast<unsigned>(std::min<rlim_t>(wanted, room));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -51,6 +69,7 @@ int main(int argc, char** argv) {
   bool printOnly = false;
   ServiceOptions options;
   double bodyTimeout = 10.0;
+  double headerTimeout = 5.0;
   app.add_option("--listen", listen, "HOST:PORT to listen on (port 0: any free port)")->capture_default_str();
   app.add_option("--database", database,
                  "SQLite file, or postgresql://USER@HOST/DATABASE (a libpq connection URI)")
@@ -65,9 +84,19 @@ int main(int argc, char** argv) {
   app.add_option("--max-body", options.maxBodyBytes, "refuse request bodies above BYTES with HTTP 413")
       ->capture_default_str()
       ->check(CLI::PositiveNumber);
-  app.add_option("--body-timeout", bodyTimeout, "SECONDS a request body may take to arrive (HTTP 408 after)")
+  app.add_option("--body-timeout", bodyTimeout, "SECONDS a request body may take to arrive, from the end of its headers (disconnected after)")
       ->capture_default_str()
       ->check(CLI::PositiveNumber);
+  app.add_option("--header-timeout", headerTimeout,
+                 "SECONDS a client has for a request's headers, from connecting or from the previous answer")
+      ->capture_default_str()
+      ->check(CLI::PositiveNumber);
+  app.add_option("--max-connections", options.maxConnections, "open connections at most (kept under the open-file limit)")
+      ->capture_default_str()
+      ->check(CLI::PositiveNumber);
+  app.add_option("--max-connections-per-address", options.maxConnectionsPerAddress,
+                 "open connections from one client address at most; 0: no cap (behind a reverse proxy)")
+      ->capture_default_str();
   app.add_flag("--quiet", options.quiet, "no line per upload");
   CLI::App* report =
       app.add_subcommand("report", "print the figures of --database (as on the dashboard) and exit");
@@ -97,13 +126,16 @@ int main(int argc, char** argv) {
     return 2;
   }
   options.bodyTimeout = std::chrono::milliseconds(static_cast<long long>(bodyTimeout * 1000));
+  options.headerTimeout = std::chrono::milliseconds(static_cast<long long>(headerTimeout * 1000));
+  options.maxConnections = connectionsWithinFileLimit(options.maxConnections);
   std::unique_ptr<SessionStore> store;
   if (!printOnly) {
     store = open(database);
     if (!store) return 1;
   }
 
-  // SIGINT and SIGTERM end the server between requests, so the database is closed cleanly.
+  // SIGINT and SIGTERM end the server within 2 s: uploads being stored are finished and answered,
+  // the ones still waiting are answered 503.
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
@@ -128,9 +160,19 @@ int main(int argc, char** argv) {
     sigwait(&signals, &received);
     service.stop();
   });
-  service.run();
+  const auto ended = service.run();
   // run() also returns when listening fails; wake the signal thread then.
   pthread_kill(stopper.native_handle(), SIGTERM);
   stopper.join();
+  if (ended == CollectionService::Ended::NotStarted) {
+    std::cerr << "collection server: cannot serve on " << address << "\n";
+    return 1;
+  }
+  if (ended == CollectionService::Ended::WhileStoring) {
+    // An upload is still in the database's hands: its transaction commits whole or not at all,
+    // and the app, having no answer, sends it again.
+    std::cout << std::flush;
+    std::_Exit(0);
+  }
   return 0;
 }

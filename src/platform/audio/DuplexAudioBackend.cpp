@@ -217,6 +217,9 @@ void DuplexAudioBackend::runCycle(const std::int16_t* in, std::int16_t* out, UIn
     } else {
       std::memset(out, 0, piece * sizeof(std::int16_t));
     }
+    if (SampleRing* tap = soundTap_.load(std::memory_order_acquire)) {
+      tap->pushMixed(cycleInput_, out, piece);
+    }
     cycleInput_ = nullptr;
     cycleFrames_ = 0;
     sampleTime_ += piece;

@@ -11,6 +11,7 @@
 
 #include "platform/audio_backend.h"
 #include "platform/runloop.h"
+#include "platform/sample_ring.h"
 
 namespace platform {
 
@@ -53,6 +54,11 @@ class DuplexAudioBackend : public AudioBackend {
   // Microphone off: the engine hears silence until it is switched on again. Any thread.
   void setInputMuted(bool muted) { inputMuted_.store(muted, std::memory_order_relaxed); }
   bool inputMuted() const { return inputMuted_.load(std::memory_order_relaxed); }
+
+  // Where each cycle's bystander sound (what the engine heard plus what the loudspeaker got)
+  // goes while set; null stops it. The ring must outlive the back end's use of it: clearing the
+  // tap does not wait for a cycle under way. Any thread.
+  void setSoundTap(SampleRing* ring) { soundTap_.store(ring, std::memory_order_release); }
 
   // One I/O cycle from the device thread: `in` holds `frames` microphone samples (null or muted:
   // silence), `out` receives as many loudspeaker samples. Calls the input callback, then the
@@ -103,6 +109,7 @@ class DuplexAudioBackend : public AudioBackend {
   double sampleTime_ = 0.0;
   std::atomic<std::uint64_t> cycles_{0};
   std::atomic<bool> inputMuted_{false};
+  std::atomic<SampleRing*> soundTap_{nullptr};
 };
 
 }  // namespace platform

@@ -184,6 +184,67 @@ void CGContextDrawImage(CGContextRef c, CGRect rect, CGImageRef image) {
   drawThroughCairo(c, [&](cairo_t* cr) { paintImage(cr, topDown(c, rect), image); });
 }
 
+void CGContextBeginPath(CGContextRef c) {
+  if (c && c->cr) cairo_new_path(c->cr);
+}
+
+void CGContextMoveToPoint(CGContextRef c, CGFloat x, CGFloat y) {
+  if (c && c->cr) cairo_move_to(c->cr, x, y);
+}
+
+void CGContextAddLineToPoint(CGContextRef c, CGFloat x, CGFloat y) {
+  if (c && c->cr) cairo_line_to(c->cr, x, y);
+}
+
+void CGContextAddArc(CGContextRef c, CGFloat x, CGFloat y, CGFloat radius, CGFloat startAngle,
+                     CGFloat endAngle, int clockwise) {
+  if (!c || !c->cr) return;
+  (clockwise ? cairo_arc_negative : cairo_arc)(c->cr, x, y, radius, startAngle, endAngle);
+}
+
+void CGContextClosePath(CGContextRef c) {
+  if (c && c->cr) cairo_close_path(c->cr);
+}
+
+void CGContextFillPath(CGContextRef c) {
+  if (!c || !c->cr) return;
+  cairo_set_source_rgba(c->cr, c->fill[0], c->fill[1], c->fill[2], c->fill[3]);
+  cairo_fill(c->cr);
+}
+
+void CGContextSetRGBStrokeColor(CGContextRef c, CGFloat red, CGFloat green, CGFloat blue,
+                                CGFloat alpha) {
+  if (!c) return;
+  c->stroke[0] = red;
+  c->stroke[1] = green;
+  c->stroke[2] = blue;
+  c->stroke[3] = alpha;
+}
+
+void CGContextSetLineWidth(CGContextRef c, CGFloat width) {
+  if (c) c->lineWidth = width;
+}
+
+void CGContextStrokePath(CGContextRef c) {
+  if (!c || !c->cr) return;
+  cairo_set_source_rgba(c->cr, c->stroke[0], c->stroke[1], c->stroke[2], c->stroke[3]);
+  cairo_set_line_width(c->cr, c->lineWidth);
+  cairo_set_line_cap(c->cr, CAIRO_LINE_CAP_ROUND);
+  cairo_stroke(c->cr);
+}
+
+void CGContextFillEllipseInRect(CGContextRef c, CGRect r) {
+  if (!c || !c->cr || r.size.width <= 0 || r.size.height <= 0) return;
+  cairo_save(c->cr);
+  cairo_new_path(c->cr);
+  cairo_translate(c->cr, r.origin.x + r.size.width / 2, r.origin.y + r.size.height / 2);
+  cairo_scale(c->cr, r.size.width / 2, r.size.height / 2);
+  cairo_arc(c->cr, 0, 0, 1, 0, 2 * M_PI);
+  cairo_restore(c->cr);
+  cairo_set_source_rgba(c->cr, c->fill[0], c->fill[1], c->fill[2], c->fill[3]);
+  cairo_fill(c->cr);
+}
+
 void CGContextRelease(CGContextRef c) {
   if (!c) return;
   if (c->ownsCairo) cairo_destroy(c->cr);

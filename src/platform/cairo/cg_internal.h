@@ -27,6 +27,8 @@ struct CGContext {
   std::size_t height = 0;
   std::size_t bytesPerRow = 0;
   double fill[4] = {0, 0, 0, 1};
+  double stroke[4] = {0, 0, 0, 1};
+  double lineWidth = 1;
 };
 
 namespace platform::cg {

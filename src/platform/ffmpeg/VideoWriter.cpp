@@ -1,11 +1,13 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -56,13 +58,13 @@ pid_t spawn(const std::vector<std::string>& args, int stdinFd, const std::string
   return rc == 0 ? pid : -1;
 }
 
-// The child's exit status; a termination signal kills it (-1 then).
-int waitFor(pid_t pid) {
+// The child's exit status; a termination signal kills it (-1 then) when `interruptible`.
+int waitFor(pid_t pid, bool interruptible = true) {
   int status = 0;
   bool killed = false;
   while (waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) return -1;
-    if (interruptionSignal() && !killed) {
+    if (interruptible && interruptionSignal() && !killed) {
       kill(pid, SIGKILL);
       killed = true;
     }
@@ -99,6 +101,40 @@ std::string lastLine(const std::string& path) {
 
 void removeQuietly(const std::string& path) {
   if (!path.empty()) std::remove(path.c_str());
+}
+
+// Why the encoder's `file` is not the video asked for (`frames` pictures, and a sound track when
+// `withSound`), or empty. An encoder can exit 0 having written nothing, or something else.
+std::string videoProblem(const std::string& file, std::size_t frames, bool withSound, const std::string& output) {
+  struct stat info {};
+  if (stat(file.c_str(), &info) != 0 || info.st_size == 0) return "ffmpeg wrote nothing to " + output;
+  std::string error;
+  const std::string listing = temporaryBeside(output, "probe", error);
+  if (listing.empty()) return error;
+  const int status = runProgram({"ffprobe", "-v", "error", "-count_packets", "-show_entries",
+                                 "stream=codec_type,nb_read_packets", "-of", "csv=p=0", file},
+                                listing);
+  std::ifstream in(listing);
+  std::string line;
+  std::size_t pictures = 0;
+  bool sound = false;
+  std::string last;
+  while (std::getline(in, line)) {
+    if (line.rfind("video,", 0) == 0) pictures += std::strtoul(line.c_str() + 6, nullptr, 10);
+    if (line.rfind("audio,", 0) == 0) sound = true;
+    if (!line.empty()) last = line;
+  }
+  in.close();
+  removeQuietly(listing);
+  // ffprobe names the temporary file; the person knows the output's name.
+  if (last.rfind(file + ": ", 0) == 0) last.erase(0, file.size() + 2);
+  if (status < 0) return "cannot start ffprobe to check " + output + ": install the ffmpeg package";
+  if (status != 0) return "ffmpeg did not write a readable video to " + output + (last.empty() ? "" : ": " + last);
+  if (pictures != frames) {
+    return "ffmpeg wrote " + std::to_string(pictures) + " of the " + std::to_string(frames) + " frames to " + output;
+  }
+  if (withSound && !sound) return "ffmpeg wrote no sound track to " + output;
+  return {};
 }
 
 }  // namespace
@@ -142,7 +178,7 @@ std::unique_ptr<VideoWriter> VideoWriter::open(const std::string& outputPath, in
   close(fds[0]);
   if (writer->pid_ < 0) {
     close(fds[1]);
-    error = "cannot start ffmpeg, which --video needs: install the ffmpeg package";
+    error = "cannot start ffmpeg, which videos need: install the ffmpeg package";
     return nullptr;
   }
   writer->pipe_ = fds[1];
@@ -163,7 +199,7 @@ bool VideoWriter::writeFrame(const std::uint8_t* rgba) {
   std::size_t done = 0;
   while (done < frameBytes_) {
     // A stalled encoder blocks the write until a termination signal interrupts it.
-    if (interruptionSignal()) {
+    if (interruptible_ && interruptionSignal()) {
       error_ = "interrupted";
       failed_ = true;
       return false;
@@ -188,9 +224,9 @@ bool VideoWriter::complete(const std::string& wavPath, std::string& error) {
     close(pipe_);
     pipe_ = -1;
   }
-  const int status = pid_ > 0 ? waitFor(pid_) : -1;
+  const int status = pid_ > 0 ? waitFor(pid_, interruptible_) : -1;
   pid_ = -1;
-  if (interruptionSignal()) {
+  if (interruptible_ && interruptionSignal()) {
     error = "interrupted";
     return false;
   }
@@ -210,14 +246,19 @@ bool VideoWriter::complete(const std::string& wavPath, std::string& error) {
                              "-b:a", "128k"});
   }
   args.insert(args.end(), {"-c:v", "copy", "-movflags", "+faststart", "-f", "mp4", complete_});
-  const int muxStatus = runProgram(args, log_);
+  const pid_t mux = spawn(args, -1, log_);
+  const int muxStatus = mux < 0 ? -1 : waitFor(mux, interruptible_);
   removeQuietly(videoOnly_);
   videoOnly_.clear();
   if (muxStatus != 0) {
     const std::string why = lastLine(log_);
-    error = interruptionSignal() ? "interrupted"
+    error = interruptible_ && interruptionSignal() ? "interrupted"
                                  : "ffmpeg failed to add the sound track to " + output_ +
                                        (why.empty() ? "" : ": " + why);
+    return false;
+  }
+  if (const std::string problem = videoProblem(complete_, frames_, !wavPath.empty(), output_); !problem.empty()) {
+    error = interruptionSignal() ? "interrupted" : problem;
     return false;
   }
   // The data must be on disk before the name points at it.

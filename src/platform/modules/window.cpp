@@ -30,16 +30,17 @@ void fitFrame(int pixelWidth, int pixelHeight, int availableWidth, int available
 
 std::unique_ptr<Window> openWindow(const std::string& title, int pixelWidth, int pixelHeight,
                                    int pointWidth, int pointHeight, bool fullScreen,
-                                   WindowEvents events, std::string& error) {
+                                   WindowEvents events, std::string& error, int width,
+                                   int height) {
   if (!displayAvailable()) {
     error = "no display (neither DISPLAY nor WAYLAND_DISPLAY is set)";
     return nullptr;
   }
-  using Open = Window*(const std::string&, int, int, int, int, bool, WindowEvents&, std::string&);
+  using Open = Window*(const std::string&, int, int, int, int, bool, WindowEvents&, std::string&, int, int);
   auto* open = moduleFunction<Open>("window", "qb_window_open", error);
   if (!open) return nullptr;
   return std::unique_ptr<Window>(open(title, pixelWidth, pixelHeight, pointWidth, pointHeight, fullScreen,
-                                      events, error));
+                                      events, error, width, height));
 }
 
 }  // namespace platform

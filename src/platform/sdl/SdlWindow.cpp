@@ -100,6 +100,15 @@ class SdlWindow final : public Window {
 
   bool isFullScreen() const override { return fullScreen_; }
 
+  void windowedSize(int& width, int& height) const override {
+    if (fullScreen_) {
+      width = windowed_.w;
+      height = windowed_.h;
+    } else {
+      SDL_GetWindowSize(window_, &width, &height);
+    }
+  }
+
  private:
   // Full screen is the window manager's job; with none (a bare X server, as kiosks often run)
   // nobody answers the request, so the window covers its screen itself.
@@ -211,8 +220,14 @@ class SdlWindow final : public Window {
           case SDLK_4: case SDLK_KP_4: key(WindowKey::Character4); break;
           case SDLK_t: key(WindowKey::Tuning); break;
           case SDLK_m: key(WindowKey::Mute); break;
+          case SDLK_r: key(WindowKey::Record); break;
+          case SDLK_F1: case SDLK_QUESTION: key(WindowKey::Help); break;
+          case SDLK_SLASH:
+            if (e.key.keysym.mod & KMOD_SHIFT) key(WindowKey::Help);
+            break;
           case SDLK_F11: key(WindowKey::FullScreen); break;
-          case SDLK_ESCAPE: case SDLK_q: key(WindowKey::Quit); break;
+          case SDLK_q: key(WindowKey::Quit); break;
+          case SDLK_ESCAPE: key(WindowKey::Escape); break;
           default: break;
         }
         break;
@@ -242,7 +257,8 @@ namespace {
 
 std::unique_ptr<Window> openSdlWindow(const std::string& title, int pixelWidth, int pixelHeight,
                                       int pointWidth, int pointHeight, bool fullScreen,
-                                      WindowEvents events, std::string& error) {
+                                      WindowEvents events, std::string& error, int width,
+                                      int height) {
   if (!displayAvailable()) {
     error = "no display (neither DISPLAY nor WAYLAND_DISPLAY is set)";
     return nullptr;
@@ -265,8 +281,12 @@ std::unique_ptr<Window> openSdlWindow(const std::string& title, int pixelWidth, 
   const int display = std::max(0, SDL_GetWindowDisplayIndex(window));
   SDL_Rect usable;
   if (SDL_GetDisplayUsableBounds(display, &usable) == 0 && usable.w > 0 && usable.h > 0) {
-    int width = 0, height = 0;
-    fitFrame(pixelWidth, pixelHeight, usable.w, usable.h, width, height);
+    if (width > 0 && height > 0) {
+      width = std::min(width, usable.w);
+      height = std::min(height, usable.h);
+    } else {
+      fitFrame(pixelWidth, pixelHeight, usable.w, usable.h, width, height);
+    }
     SDL_SetWindowSize(window, width, height);
     SDL_SetWindowPosition(window, usable.x + (usable.w - width) / 2, usable.y + (usable.h - height) / 2);
   }
@@ -290,8 +310,9 @@ std::unique_ptr<Window> openSdlWindow(const std::string& title, int pixelWidth, 
 // The window module's entry: platform::openWindow in the program loads it.
 QB_MODULE_ENTRY platform::Window* qb_window_open(const std::string& title, int pixelWidth, int pixelHeight,
                                                  int pointWidth, int pointHeight, bool fullScreen,
-                                                 platform::WindowEvents& events, std::string& error) {
+                                                 platform::WindowEvents& events, std::string& error, int width,
+                                                 int height) {
   return platform::openSdlWindow(title, pixelWidth, pixelHeight, pointWidth, pointHeight, fullScreen,
-                                 std::move(events), error)
+                                 std::move(events), error, width, height)
       .release();
 }

@@ -83,3 +83,18 @@ void CGContextRelease(CGContextRef context);
 void CGContextSetRGBFillColor(CGContextRef context, CGFloat red, CGFloat green, CGFloat blue,
                               CGFloat alpha);
 void CGContextFillRect(CGContextRef context, CGRect rect);
+
+// Paths, for view contexts only (bitmap contexts ignore them): built with the calls below and
+// consumed by FillPath/StrokePath. Angles in radians, measured as cairo does (y down).
+void CGContextBeginPath(CGContextRef context);
+void CGContextMoveToPoint(CGContextRef context, CGFloat x, CGFloat y);
+void CGContextAddLineToPoint(CGContextRef context, CGFloat x, CGFloat y);
+void CGContextAddArc(CGContextRef context, CGFloat x, CGFloat y, CGFloat radius, CGFloat startAngle,
+                     CGFloat endAngle, int clockwise);
+void CGContextClosePath(CGContextRef context);
+void CGContextFillPath(CGContextRef context);
+void CGContextSetRGBStrokeColor(CGContextRef context, CGFloat red, CGFloat green, CGFloat blue,
+                                CGFloat alpha);
+void CGContextSetLineWidth(CGContextRef context, CGFloat width);
+void CGContextStrokePath(CGContextRef context);
+void CGContextFillEllipseInRect(CGContextRef context, CGRect rect);

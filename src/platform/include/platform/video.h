@@ -22,12 +22,17 @@ class VideoWriter {
   VideoWriter(const VideoWriter&) = delete;
   VideoWriter& operator=(const VideoWriter&) = delete;
 
+  // Off the main thread a termination signal need not abandon the video: false lets writes and
+  // waits finish, so a recording can still be kept while the app quits.
+  void setInterruptible(bool interruptible) { interruptible_ = interruptible; }
+
   // One frame of width × height × 4 bytes. False when the encoder has gone away.
   bool writeFrame(const std::uint8_t* rgba);
   std::size_t framesWritten() const { return frames_; }
 
   // Closes the video and muxes `wavPath` (may be empty: no sound track) into a complete
-  // temporary file. False with `error` set when anything failed.
+  // temporary file, then reads it back (ffprobe): every frame, and the sound track, must be in
+  // it, whatever ffmpeg's exit status said. False with `error` set when anything failed.
   bool complete(const std::string& wavPath, std::string& error);
   // Renames the completed file into place.
   bool commit(std::string& error);
@@ -48,6 +53,7 @@ class VideoWriter {
   int pipe_ = -1;
   int pid_ = -1;
   bool failed_ = false;
+  bool interruptible_ = true;
 };
 
 // Runs a program with `args` (args[0] is the program, looked up on PATH), waiting for it to end.

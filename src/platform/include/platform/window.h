@@ -17,6 +17,9 @@ enum class WindowKey {
   Left, Right, Character1, Character2, Character3, Character4, Tuning, Quit,
   FullScreen,  // F11
   Mute,        // M
+  Record,      // R
+  Help,        // ? or F1
+  Escape,      // quits, unless something is open to close first
 };
 
 struct WindowEvents {
@@ -41,6 +44,8 @@ class Window {
   virtual int eventFd() const = 0;
   virtual void setFullScreen(bool fullScreen) = 0;
   virtual bool isFullScreen() const = 0;
+  // The window's size in screen pixels as it is when not in full screen.
+  virtual void windowedSize(int& width, int& height) const = 0;
 };
 
 // True when a display server is named in the environment (X11 or Wayland).
@@ -52,11 +57,13 @@ void fitFrame(int pixelWidth, int pixelHeight, int availableWidth, int available
               int& width, int& height);
 
 // Opens a window showing frames of pixelWidth × pixelHeight at the largest size of their aspect
-// that fits the usable area of its screen (at most the frame's own size), or in full screen,
-// with input reported in points (pointWidth × pointHeight across the frame). Null with `error`
-// set when no window can be opened.
+// that fits the usable area of its screen (at most the frame's own size), or at `width` ×
+// `height` when both are given (> 0; kept within the usable area), or in full screen, with
+// input reported in points (pointWidth × pointHeight across the frame). Null with `error` set
+// when no window can be opened.
 std::unique_ptr<Window> openWindow(const std::string& title, int pixelWidth, int pixelHeight,
                                    int pointWidth, int pointHeight, bool fullScreen,
-                                   WindowEvents events, std::string& error);
+                                   WindowEvents events, std::string& error, int width = 0,
+                                   int height = 0);
 
 }  // namespace platform
