@@ -31,12 +31,13 @@ constexpr const char* kTryOffline =
 
 }  // namespace
 
+// Listing nothing is an answer, not a failure.
 int listDevices() {
   std::string why;
   const auto system = platform::findAudioSystem(&why);
   if (!system) {
-    std::fprintf(stderr, "quibblers: %s; %s\n", why.c_str(), kTryOffline);
-    return 1;
+    std::printf("no sound devices found (%s)\n", why.c_str());
+    return 0;
   }
   std::fputs(platform::describeDevices(*system).c_str(), stdout);
   return 0;
@@ -46,8 +47,11 @@ int runLive(const LaunchOptions& options) {
   auto device = std::make_shared<platform::RtAudioBackend>(options.inputDevice, options.outputDevice);
   const std::string why = device->probe();
   if (!why.empty()) {
-    std::fprintf(stderr, "quibblers: %s; %s\n", why.c_str(), kTryOffline);
-    return 1;
+    if (!device->canWait()) {
+      std::fprintf(stderr, "quibblers: %s; %s\n", why.c_str(), kTryOffline);
+      return 1;
+    }
+    device->waitForDevices(why);
   }
   platform::setAudioBackend(device);
   seedEngineRandom(freshRandomSeed());
@@ -65,8 +69,10 @@ int runLive(const LaunchOptions& options) {
   }
   AudioSessionSetActive(true);
   AudioOutputUnitStart(audioUnit);
-  std::fprintf(stderr, "quibblers: listening on '%s', answering on '%s' (%s); Ctrl-C stops\n",
-               device->inputName().c_str(), device->outputName().c_str(), device->apiName().c_str());
+  if (!device->interrupted()) {
+    std::fprintf(stderr, "quibblers: listening on '%s', answering on '%s' (%s); Ctrl-C stops\n",
+                 device->inputName().c_str(), device->outputName().c_str(), device->apiName().c_str());
+  }
 
   // A usage session like the window's: opened now, ended (and uploaded, up to 5 s) at the stop.
   if (delegate.analyticsEnabled()) {
@@ -98,6 +104,11 @@ int runLive(const LaunchOptions& options) {
   AudioSessionSetActive(false);
   audioUnit = nullptr;
   platform::setAudioBackend(nullptr);
-  std::fputs("quibblers: stopped\n", stderr);
+  if (const std::uint64_t gaps = device->underruns()) {
+    std::fprintf(stderr, "quibblers: stopped; the loudspeaker ran short of sound %llu times\n",
+                 static_cast<unsigned long long>(gaps));
+  } else {
+    std::fputs("quibblers: stopped\n", stderr);
+  }
   return 0;
 }

@@ -53,8 +53,11 @@ int main(int argc, char** argv) {
   auto device = std::make_shared<platform::RtAudioBackend>(options.inputDevice, options.outputDevice);
   const std::string why = device->probe();
   if (!why.empty()) {
-    std::fprintf(stderr, "quibblers: %s; %s\n", why.c_str(), kTryOffline);
-    return kNoDisplayOrSound;
+    if (!device->canWait()) {
+      std::fprintf(stderr, "quibblers: %s; %s\n", why.c_str(), kTryOffline);
+      return kNoDisplayOrSound;
+    }
+    device->waitForDevices(why);
   }
   seedEngineRandom(freshRandomSeed());
   return runWindowApp(options, device);
