@@ -62,7 +62,7 @@ int runLive(const LaunchOptions& options) {
   if (options.greeting) delegate.loadGreeting();
   delegate.initializeAudio();
   if (!device->unitInitialized()) {
-    std::fprintf(stderr, "quibblers: cannot open '%s' and '%s' (%s); %s\n", device->inputName().c_str(),
+    std::fprintf(stderr, "quibblers: cannot open %s and %s (%s); %s\n", device->inputName().c_str(),
                  device->outputName().c_str(), device->apiName().c_str(), kTryOffline);
     platform::setAudioBackend(nullptr);
     return 1;
@@ -70,7 +70,7 @@ int runLive(const LaunchOptions& options) {
   AudioSessionSetActive(true);
   AudioOutputUnitStart(audioUnit);
   if (!device->interrupted()) {
-    std::fprintf(stderr, "quibblers: listening on '%s', answering on '%s' (%s); Ctrl-C stops\n",
+    std::fprintf(stderr, "quibblers: listening on %s, answering on %s (%s); Ctrl-C stops\n",
                  device->inputName().c_str(), device->outputName().c_str(), device->apiName().c_str());
   }
 

@@ -11,11 +11,13 @@ namespace platform {
 
 namespace {
 // Microphone blocks arrive in quarter cycles, so a cycle starts soon after its last sample is
-// captured. The loudspeaker holds one cycle plus half a cycle of slack ahead of what plays:
-// enough for the scheduling jitter of a loaded two-core machine, and far below the server's
-// default of about two seconds of buffer.
+// captured. The loudspeaker starts one and a half cycles ahead of what plays, far below the
+// server's default of about two seconds; each underrun adds a quarter cycle, up to four cycles,
+// so a busy machine settles where it plays without gaps.
 constexpr std::uint32_t kFragmentBytes = PulseStream::kCycleFrames / 4 * 2;
 constexpr std::uint32_t kAheadBytes = PulseStream::kCycleFrames * 3 / 2 * 2;
+constexpr std::uint32_t kGrowBytes = PulseStream::kCycleFrames / 4 * 2;
+constexpr std::uint32_t kMostAheadBytes = PulseStream::kCycleFrames * 4 * 2;
 
 constexpr pa_sample_spec kSpec{PA_SAMPLE_S16LE, 44100, 1};
 
@@ -130,6 +132,8 @@ void PulseStream::run() {
                     PA_SEEK_RELATIVE);
   }
   std::size_t have = 0;  // frames of in_ filled
+  std::uint32_t ahead = kAheadBytes;
+  std::uint64_t underrunsMet = 0;
   while (running_.load(std::memory_order_relaxed)) {
     if (!ready(record_) || !ready(playback_) || connection_.lost()) {
       failed_.store(true, std::memory_order_relaxed);
@@ -158,6 +162,13 @@ void PulseStream::run() {
         pa_threaded_mainloop_unlock(loop);
         cycle_(user_, in_, out_, kCycleFrames);
         pa_threaded_mainloop_lock(loop);
+        const std::uint64_t underruns = underruns_.load(std::memory_order_relaxed);
+        if (underruns != underrunsMet && ahead < kMostAheadBytes) {
+          static const std::int16_t kSilence[kGrowBytes / 2] = {};
+          pa_stream_write(playback_, kSilence, sizeof kSilence, nullptr, 0, PA_SEEK_RELATIVE);
+          ahead += kGrowBytes;
+        }
+        underrunsMet = underruns;
         pa_stream_write(playback_, out_, sizeof out_, nullptr, 0, PA_SEEK_RELATIVE);
         started_.store(true, std::memory_order_relaxed);
         have = 0;

@@ -26,6 +26,12 @@ constexpr double kSilentStreamSeconds = 4.0;
 constexpr double kWatchSeconds = 0.25;
 constexpr double kRecoverySeconds = 0.5;
 
+// How messages name a device: its description, and its own name where that differs, so twins
+// can be told apart.
+std::string label(const AudioDevice& d) {
+  return d.id == d.description ? "'" + d.id + "'" : "'" + d.description + "' (" + d.id + ")";
+}
+
 void pulseCycle(void* self, const std::int16_t* in, std::int16_t* out, unsigned frames) {
   RtAudioBackend::streamCallback(out, const_cast<std::int16_t*>(in), frames, 0.0, 0, self);
 }
@@ -89,6 +95,9 @@ std::uint64_t RtAudioBackend::underruns() const {
   return earlierUnderruns_ + rtUnderruns_.load(std::memory_order_relaxed) +
          (pulseStream_ ? pulseStream_->underruns() : 0);
 }
+
+std::string RtAudioBackend::inputName() const { return label(input_); }
+std::string RtAudioBackend::outputName() const { return label(output_); }
 
 std::string RtAudioBackend::deviceRoute() const {
   return "Speaker:" + output_.description + ";Microphone:" + input_.description;
@@ -180,8 +189,8 @@ OSStatus RtAudioBackend::deviceOpen() {
   const std::string why = openStream();
   if (why.empty()) return 0;
   if (!interrupted_) {  // while waiting for the devices to come back, failing is expected
-    NSLog("cannot open the sound devices '%s' and '%s': %s", output_.description.c_str(),
-          input_.description.c_str(), why.c_str());
+    NSLog("cannot open the sound devices %s and %s: %s", label(output_).c_str(), label(input_).c_str(),
+          why.c_str());
   }
   return kAudioSessionNoHardwareError;
 }
@@ -246,8 +255,8 @@ std::string RtAudioBackend::goneReason() {
     haveInput = haveInput || (d.inputChannels > 0 && d.id == input_.id);
     haveOutput = haveOutput || (d.outputChannels > 0 && d.id == output_.id);
   }
-  if (!haveOutput) return "the loudspeaker '" + output_.description + "' has gone";
-  if (!haveInput) return "the microphone '" + input_.description + "' has gone";
+  if (!haveOutput) return "the loudspeaker " + label(output_) + " has gone";
+  if (!haveInput) return "the microphone " + label(input_) + " has gone";
   return "the sound server ended the stream";
 }
 
@@ -262,8 +271,7 @@ bool RtAudioBackend::switchDevices(const char* what) {
   stopStream();
   const std::string why = openStream();
   if (!why.empty() || !startStream()) return false;
-  NSLog("%s: answering on '%s', listening on '%s'", what, output_.description.c_str(),
-        input_.description.c_str());
+  NSLog("%s: answering on %s, listening on %s", what, label(output_).c_str(), label(input_).c_str());
   announceRouteChange();
   return true;
 }
@@ -284,8 +292,7 @@ void RtAudioBackend::tryToRecover() {
   loop().cancelTimer(recoveryTimer_);
   recoveryTimer_ = 0;
   interrupted_ = false;
-  NSLog("audio is back: answering on '%s', listening on '%s'", output_.description.c_str(),
-        input_.description.c_str());
+  NSLog("audio is back: answering on %s, listening on %s", label(output_).c_str(), label(input_).c_str());
   announceInterruption(kAudioSessionEndInterruption);
 }
 

@@ -35,8 +35,9 @@ class RtAudioBackend : public DuplexAudioBackend {
   // device name that matches nothing.
   std::string probe();
   bool canWait() const { return serverFound_; }
-  const std::string& inputName() const { return input_.description; }
-  const std::string& outputName() const { return output_.description; }
+  // The devices' descriptions, with their own names where those differ.
+  std::string inputName() const;
+  std::string outputName() const;
   const std::string& apiName() const { return system_.apiName; }
   bool interrupted() const { return interrupted_; }
   // Instead of failing a start without devices: says `why` in one line and opens them once they
