@@ -20,10 +20,11 @@ struct ProgramRun {
   std::string output;  // stdout and stderr
 };
 
-ProgramRun quibblers(const std::string& arguments) {
+// `environment`: extra VAR=VALUE words before the command.
+ProgramRun quibblers(const std::string& arguments, const std::string& environment = "") {
   // Analytics of these runs stay in a folder of their own, and nothing listens at their server.
   static TempDir data;
-  const std::string command = "XDG_DATA_HOME='" + data.path().string() + "' " + std::string(QB_QUIBBLERS) +
+  const std::string command = environment + " XDG_DATA_HOME='" + data.path().string() + "' " + std::string(QB_QUIBBLERS) +
                               " --collection-server 127.0.0.1:9 " + arguments + " 2>&1";
   ProgramRun run{-1, {}};
   FILE* pipe = popen(command.c_str(), "r");
@@ -179,4 +180,16 @@ TEST(QuibblersProgram, AnUnreadableRecordingGetsOneErrorLineAndNoOutput) {
     EXPECT_NE(run.output.find(dir.file(name)), std::string::npos) << run.output;
     EXPECT_FALSE(std::filesystem::exists(dir.file("out.wav"))) << "nothing is written";
   }
+}
+
+// With no sound server to reach and no device anywhere, listing finds nothing: that is an
+// answer, not a failure.
+TEST(QuibblersProgram, ListingDevicesOnAMachineWithoutAnyIsNotAFailure) {
+  TempDir dir;
+  const ProgramRun run = quibblers("--list-devices", "PULSE_SERVER=unix:" + dir.file("none") +
+                                                         " JACK_DEFAULT_SERVER=qb-none ALSA_CONFIG_PATH=" +
+                                                         dir.file("none"));
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(run.output.rfind("no sound devices found (", 0), 0u) << run.output;
+  EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
 }
