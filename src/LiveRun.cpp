@@ -62,8 +62,8 @@ int runLive(const LaunchOptions& options) {
   if (options.greeting) delegate.loadGreeting();
   delegate.initializeAudio();
   if (!device->unitInitialized()) {
-    std::fprintf(stderr, "quibblers: cannot open %s and %s (%s); %s\n", device->inputName().c_str(),
-                 device->outputName().c_str(), device->apiName().c_str(), kTryOffline);
+    // The back end has said why in its own line; this one is the way out.
+    std::fprintf(stderr, "quibblers: no live sound; %s\n", kTryOffline);
     platform::setAudioBackend(nullptr);
     return 1;
   }

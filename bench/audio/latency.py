@@ -33,6 +33,26 @@ def segments(x, gap_s=0.7):
     return [tuple(f) for f in found]
 
 
+def dropouts(x, first, last, least=64, edge=16, loud=100):
+    """Runs of at least `least` exact zeros between two samples with sound right before and after
+    them: a device that ran dry cuts the answer off mid-sound. (Quiet passages can hold zeros
+    too, after a resampling server, but fade into them.)"""
+    found, i = 0, first
+    while i < last:
+        if x[i] != 0:
+            i += 1
+            continue
+        j = i
+        while j < last and x[j] == 0:
+            j += 1
+        if j - i >= least:
+            before = max((abs(v) for v in x[max(first, i - edge):i]), default=0)
+            after = max((abs(v) for v in x[j:j + edge]), default=0)
+            found += before > loud and after > loud
+        i = j
+    return found
+
+
 def main():
     clock = read(sys.argv[1])
     phrase = read(sys.argv[2])[0]
@@ -57,7 +77,7 @@ def main():
         latency = (a_first - last) / RATE
         latencies.append(latency)
         stretch = (a_last - a_first - answer_len) / RATE if answer_len else 0.0
-        gap = stretch > 0.005
+        gap = dropouts(spk, a_first, a_last) > 0
         gaps += gap
         print(f"phrase at {first / RATE:7.2f} s: latency {latency:.3f} s, answer {stretch * 1000:+.1f} ms"
               f" against offline{' (gap)' if gap else ''}")

@@ -4,8 +4,8 @@
 # privately in a temporary folder with one stereo null device as the one sample clock: its left
 # channel is the virtual microphone, its right the virtual loudspeaker; its monitor is recorded.
 # Latency is from the end of a phrase on the left to the first loud answer sample on the right.
-# A gap is an answer longer than the offline one by over 5 ms (a device that ran dry plays
-# silence, then the rest). Underruns are the app's own count after its streams started.
+# A gap is a run of 64 or more zero samples inside an answer with sound on both sides of it (a
+# device that ran dry cuts the answer off mid-sound). Underruns are the app's own count after its streams started.
 # Usage: bench/audio/live-latency.sh [BUILD_DIR] [SERVER...]   servers: pulseaudio pipewire jack
 #        PHRASES=10 SPACING=10 (seconds from one phrase to the next) in the environment.
 set -euo pipefail

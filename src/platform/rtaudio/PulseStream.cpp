@@ -167,9 +167,18 @@ void PulseStream::run() {
           static const std::int16_t kSilence[kGrowBytes / 2] = {};
           pa_stream_write(playback_, kSilence, sizeof kSilence, nullptr, 0, PA_SEEK_RELATIVE);
           ahead += kGrowBytes;
+          const pa_buffer_attr attr{static_cast<std::uint32_t>(-1), ahead, static_cast<std::uint32_t>(-1),
+                                    static_cast<std::uint32_t>(-1), static_cast<std::uint32_t>(-1)};
+          if (pa_operation* op = pa_stream_set_buffer_attr(playback_, &attr, nullptr, nullptr)) pa_operation_unref(op);
         }
         underrunsMet = underruns;
-        pa_stream_write(playback_, out_, sizeof out_, nullptr, 0, PA_SEEK_RELATIVE);
+        // A stall (ours or the server's) hands over a backlog of microphone blocks at once, and
+        // their answers would sit in the loudspeaker's buffer for good. A buffer already full to
+        // its target drops the quiet blocks of listening, never a block of an answer.
+        const bool quiet = std::all_of(std::begin(out_), std::end(out_), [](std::int16_t v) { return v == 0; });
+        if (!quiet || pa_stream_writable_size(playback_) > 0) {
+          pa_stream_write(playback_, out_, sizeof out_, nullptr, 0, PA_SEEK_RELATIVE);
+        }
         started_.store(true, std::memory_order_relaxed);
         have = 0;
       }
