@@ -11,11 +11,10 @@ namespace platform {
 
 namespace {
 // Microphone blocks arrive in quarter cycles, so a cycle starts soon after its last sample is
-// captured. The loudspeaker starts one and a half cycles ahead of what plays, far below the
-// server's default of about two seconds; each underrun adds a quarter cycle, up to four cycles,
-// so a busy machine settles where it plays without gaps.
+// captured. The loudspeaker starts a little ahead of what plays (far below the server's default
+// of about two seconds), and each underrun adds a quarter cycle, up to four cycles, so a busy
+// machine settles where it plays without gaps.
 constexpr std::uint32_t kFragmentBytes = PulseStream::kCycleFrames / 4 * 2;
-constexpr std::uint32_t kAheadBytes = PulseStream::kCycleFrames * 3 / 2 * 2;
 constexpr std::uint32_t kGrowBytes = PulseStream::kCycleFrames / 4 * 2;
 constexpr std::uint32_t kMostAheadBytes = PulseStream::kCycleFrames * 4 * 2;
 
@@ -48,8 +47,10 @@ void PulseStream::onUnderflow(pa_stream*, void* self) {
   if (me->started_.load(std::memory_order_relaxed)) me->underruns_.fetch_add(1, std::memory_order_relaxed);
 }
 
-std::string PulseStream::open(const std::string& source, const std::string& sink, double seconds) {
+std::string PulseStream::open(const std::string& source, const std::string& sink, unsigned aheadFrames,
+                              double seconds) {
   close();
+  aheadBytes_ = std::min(aheadFrames * 2, kMostAheadBytes);
   failed_ = false;
   started_ = false;
   pa_context* context = connection_.context();
@@ -66,9 +67,10 @@ std::string PulseStream::open(const std::string& source, const std::string& sink
   pa_stream_set_read_callback(record_, &onRequest, this);
   pa_stream_set_state_callback(playback_, &onState, this);
   pa_stream_set_underflow_callback(playback_, &onUnderflow, this);
-  const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+  const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE |
+                                                    PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_INTERPOLATE_TIMING);
   const pa_buffer_attr recordAttr{static_cast<std::uint32_t>(-1), 0, 0, 0, kFragmentBytes};
-  const pa_buffer_attr playbackAttr{static_cast<std::uint32_t>(-1), kAheadBytes, static_cast<std::uint32_t>(-1),
+  const pa_buffer_attr playbackAttr{static_cast<std::uint32_t>(-1), aheadBytes_, static_cast<std::uint32_t>(-1),
                                     static_cast<std::uint32_t>(-1), 0};
   const bool connected =
       pa_stream_connect_record(record_, source.c_str(), &recordAttr, flags) == 0 &&
@@ -127,12 +129,12 @@ void PulseStream::run() {
   pa_threaded_mainloop_lock(loop);
   std::memset(out_, 0, sizeof out_);
   // The silence the loudspeaker plays while the first microphone cycle fills.
-  for (std::uint32_t queued = 0; queued < kAheadBytes; queued += sizeof out_) {
-    pa_stream_write(playback_, out_, std::min<std::size_t>(sizeof out_, kAheadBytes - queued), nullptr, 0,
+  for (std::uint32_t queued = 0; queued < aheadBytes_; queued += sizeof out_) {
+    pa_stream_write(playback_, out_, std::min<std::size_t>(sizeof out_, aheadBytes_ - queued), nullptr, 0,
                     PA_SEEK_RELATIVE);
   }
   std::size_t have = 0;  // frames of in_ filled
-  std::uint32_t ahead = kAheadBytes;
+  std::uint32_t ahead = aheadBytes_;
   std::uint64_t underrunsMet = 0;
   while (running_.load(std::memory_order_relaxed)) {
     if (!ready(record_) || !ready(playback_) || connection_.lost()) {
@@ -173,12 +175,15 @@ void PulseStream::run() {
         }
         underrunsMet = underruns;
         // A stall (ours or the server's) hands over a backlog of microphone blocks at once, and
-        // their answers would sit in the loudspeaker's buffer for good. A buffer already full to
-        // its target drops the quiet blocks of listening, never a block of an answer.
+        // their answers would sit in the loudspeaker's buffer for good. While the loudspeaker is
+        // more than two cycles over its target, the quiet blocks of listening are dropped, never
+        // an answer's.
+        pa_usec_t queued = 0;
+        int negative = 0;
+        const bool over = pa_stream_get_latency(playback_, &queued, &negative) == 0 && !negative &&
+                          queued > pa_bytes_to_usec(ahead + 2 * sizeof out_, &kSpec);
         const bool quiet = std::all_of(std::begin(out_), std::end(out_), [](std::int16_t v) { return v == 0; });
-        if (!quiet || pa_stream_writable_size(playback_) > 0) {
-          pa_stream_write(playback_, out_, sizeof out_, nullptr, 0, PA_SEEK_RELATIVE);
-        }
+        if (!quiet || !over) pa_stream_write(playback_, out_, sizeof out_, nullptr, 0, PA_SEEK_RELATIVE);
         started_.store(true, std::memory_order_relaxed);
         have = 0;
       }

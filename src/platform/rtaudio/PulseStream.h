@@ -2,7 +2,7 @@
 // A duplex stream on a PulseAudio connection: a record and a playback stream, 16-bit mono
 // 44100 Hz, and one I/O thread of ours that waits for each 1024-frame microphone block, hands
 // it to `cycle` with a loudspeaker block to fill, and queues that block for playback. Device
-// buffers are kept small: the playback stream holds about one cycle ahead.
+// buffers are kept small and grow on underruns.
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -24,9 +24,10 @@ class PulseStream {
   PulseStream(const PulseStream&) = delete;
   PulseStream& operator=(const PulseStream&) = delete;
 
-  // Opens both streams on the named source and sink; an empty string, or why not. Streams are
-  // not moved by the server: a device that goes away ends them, and the owner decides.
-  std::string open(const std::string& source, const std::string& sink, double seconds);
+  // Opens both streams on the named source and sink, the loudspeaker `aheadFrames` ahead of
+  // what plays; an empty string, or why not. Streams are not moved by the server: a device that
+  // goes away ends them, and the owner decides.
+  std::string open(const std::string& source, const std::string& sink, unsigned aheadFrames, double seconds);
   void start();
   void stop();
 
@@ -52,6 +53,7 @@ class PulseStream {
   std::atomic<bool> failed_{false};
   std::atomic<bool> started_{false};
   std::atomic<std::uint64_t> underruns_{0};
+  std::uint32_t aheadBytes_ = 0;
   std::int16_t in_[kCycleFrames] = {};
   std::int16_t out_[kCycleFrames] = {};
 };

@@ -118,7 +118,11 @@ std::string RtAudioBackend::openStream() {
   closeStream();
   if (usesPulse()) {
     pulseStream_ = std::make_unique<PulseStream>(*pulse_, &pulseCycle, this);
-    std::string why = pulseStream_->open(input_.id, output_.id, kPulseAnswerSeconds);
+    // PipeWire (at least in a virtual machine) runs its graph in quanta of 1024 frames at
+    // 48 kHz and pulls two of them between our writes at times: it needs three cycles ahead
+    // to play without underruns, where PulseAudio plays clean with one and a half.
+    const unsigned ahead = system_.apiName == "PipeWire" ? 3 * kBufferFrames : 3 * kBufferFrames / 2;
+    std::string why = pulseStream_->open(input_.id, output_.id, ahead, kPulseAnswerSeconds);
     if (!why.empty()) pulseStream_.reset();
     return why;
   }
