@@ -119,8 +119,8 @@ std::string RtAudioBackend::openStream() {
   if (usesPulse()) {
     pulseStream_ = std::make_unique<PulseStream>(*pulse_, &pulseCycle, this);
     // PipeWire (at least in a virtual machine) runs its graph in quanta of 1024 frames at
-    // 48 kHz and pulls two of them between our writes at times: it needs three cycles ahead
-    // to play without underruns, where PulseAudio plays clean with one and a half.
+    // 48 kHz and pulls two of them between our writes at times: it starts three cycles ahead,
+    // PulseAudio one and a half; underruns grow either.
     const unsigned ahead = system_.apiName == "PipeWire" ? 3 * kBufferFrames : 3 * kBufferFrames / 2;
     std::string why = pulseStream_->open(input_.id, output_.id, ahead, kPulseAnswerSeconds);
     if (!why.empty()) pulseStream_.reset();
