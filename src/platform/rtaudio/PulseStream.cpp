@@ -176,12 +176,12 @@ void PulseStream::run() {
         underrunsMet = underruns;
         // A stall (ours or the server's) hands over a backlog of microphone blocks at once, and
         // their answers would sit in the loudspeaker's buffer for good. While the loudspeaker is
-        // more than two cycles over its target, the quiet blocks of listening are dropped, never
+        // more than a cycle over its target, the quiet blocks of listening are dropped, never
         // an answer's.
         pa_usec_t queued = 0;
         int negative = 0;
         const bool over = pa_stream_get_latency(playback_, &queued, &negative) == 0 && !negative &&
-                          queued > pa_bytes_to_usec(ahead + 2 * sizeof out_, &kSpec);
+                          queued > pa_bytes_to_usec(ahead + sizeof out_, &kSpec);
         const bool quiet = std::all_of(std::begin(out_), std::end(out_), [](std::int16_t v) { return v == 0; });
         if (!quiet || !over) pa_stream_write(playback_, out_, sizeof out_, nullptr, 0, PA_SEEK_RELATIVE);
         started_.store(true, std::memory_order_relaxed);
