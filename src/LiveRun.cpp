@@ -105,8 +105,12 @@ int runLive(const LaunchOptions& options) {
   audioUnit = nullptr;
   platform::setAudioBackend(nullptr);
   if (const std::uint64_t gaps = device->underruns()) {
-    std::fprintf(stderr, "quibblers: stopped; the loudspeaker ran short of sound %llu times\n",
-                 static_cast<unsigned long long>(gaps));
+    if (gaps == 1) {
+      std::fputs("quibblers: stopped; the loudspeaker ran short of sound once\n", stderr);
+    } else {
+      std::fprintf(stderr, "quibblers: stopped; the loudspeaker ran short of sound %llu times\n",
+                   static_cast<unsigned long long>(gaps));
+    }
   } else {
     std::fputs("quibblers: stopped\n", stderr);
   }

@@ -95,7 +95,8 @@ run_pulse_family() {
 
 report() {
   local underruns
-  underruns=$(sed -n 's/.*ran short of sound \([0-9]*\) times.*/\1/p' "$work/$1/app.log")
+  underruns=$(sed -n -e 's/.*ran short of sound \([0-9]*\) times.*/\1/p' -e 's/.*ran short of sound once.*/1/p' \
+    "$work/$1/app.log")
   echo "$1 (underruns after start: ${underruns:-0}):"
   python3 bench/audio/latency.py "$work/$1/clock.wav" "$work/phrase.wav" "$work/floor.wav" | sed 's/^/  /'
   if grep -v "listening on\|stopped" "$work/$1/app.log" | grep -q .; then
