@@ -38,8 +38,9 @@ void quietAudioLibraries() {
   done = true;
   // RtAudio writes the JACK server's shutdown notice to std::cerr itself; the back end reports
   // the lost stream in its own words. Nothing else here writes to std::cerr.
-  static NullBuffer nothing;
-  std::cerr.rdbuf(&nothing);
+  // Never destroyed: the standard streams are flushed after every static object is gone.
+  static auto* nothing = new NullBuffer;
+  std::cerr.rdbuf(nothing);
   setenv("JACK_NO_START_SERVER", "1", 0);
   using AlsaHandler = void (*)(const char*, int, const char*, int, const char*, ...);
   if (auto set = reinterpret_cast<int (*)(AlsaHandler)>(dlsym(RTLD_DEFAULT, "snd_lib_error_set_handler"))) {
