@@ -237,8 +237,8 @@ void RtAudioBackend::watch() {
       switchDevices("the default sound device changed");
       return;
     }
-  } else if (audio_ && audio_->isStreamOpen() && !audio_->isStreamRunning()) {
-    // JACK closes the stream of a client it shuts down.
+  } else if (audio_ && !audio_->isStreamRunning()) {
+    // JACK stops and closes the stream of a client it shuts down.
     return failed("the sound server stopped the stream");
   }
   if (streamError_.exchange(false)) {
