@@ -19,12 +19,12 @@ spacing=${SPACING:-10}
 here=$(pwd)
 work=$(mktemp -d)
 pids=()
-cleanup() {
+# Each server runs in a subshell of its own, which stops what it started (by process id) on exit.
+stop_started() {
   for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
   wait 2>/dev/null || true
-  rm -rf "$work"
 }
-trap cleanup EXIT
+trap 'stop_started; rm -rf "$work"' EXIT
 export XDG_DATA_HOME="$work/data"
 
 # The phrase: the sample's first sentence with a second of quiet after it.
@@ -132,12 +132,12 @@ for server in "${servers[@]}"; do
   case $server in
     pulseaudio | pipewire)
       if command -v "$server" >/dev/null && { [ "$server" = pulseaudio ] || command -v wireplumber >/dev/null; }; then
-        (run_pulse_family "$server")
+        (trap stop_started EXIT; run_pulse_family "$server")
       else
         echo "$server: skipped (not installed)"
       fi
       ;;
-    jack) (run_jack) ;;
+    jack) (trap stop_started EXIT; run_jack) ;;
     *) echo "unknown server $server" >&2; exit 2 ;;
   esac
 done
