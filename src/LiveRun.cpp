@@ -25,10 +25,14 @@ const char* describeMode(std::uint16_t mode) {
 
 }  // namespace
 
+// Listing nothing is an answer, not a failure.
 int listDevices() {
   std::string why;
   const auto system = platform::findAudioSystem(&why);
-  if (!system) return reportFailure(RunFailure::kNoDisplayOrSound, why + "; " + kTryOffline);
+  if (!system) {
+    std::printf("no sound devices found (%s)\n", why.c_str());
+    return 0;
+  }
   std::fputs(platform::describeDevices(*system).c_str(), stdout);
   return 0;
 }
@@ -51,13 +55,14 @@ int runLive(const LaunchOptions& options, const AppSettings& stored) {
   const bool terminal = isatty(STDERR_FILENO) != 0;
   runApp(options, {}, [&](UIApplication& app) {
     if (!device->unitInitialized()) {
-      status = reportFailure(RunFailure::kNoDisplayOrSound,
-                             "cannot open '" + device->inputName() + "' and '" + device->outputName() + "' (" +
-                                 device->apiName() + "); " + kTryOffline);
+      // The back end has said why in its own line; this one is the way out.
+      status = reportFailure(RunFailure::kNoDisplayOrSound, std::string("no live sound; ") + kTryOffline);
       return app.terminate();
     }
-    std::fprintf(stderr, "quibblers: listening on '%s', answering on '%s' (%s); Ctrl-C stops\n",
-                 device->inputName().c_str(), device->outputName().c_str(), device->apiName().c_str());
+    if (!device->interrupted()) {
+      std::fprintf(stderr, "quibblers: listening on %s, answering on %s (%s); Ctrl-C stops\n",
+                   device->inputName().c_str(), device->outputName().c_str(), device->apiName().c_str());
+    }
     signals = std::make_unique<TerminationSignals>(loop, [&app] { app.terminate(); });
     statusLine = loop.addTimer(0.1, 0.1, [&] {
       const std::uint16_t mode = programMode;
@@ -70,6 +75,15 @@ int runLive(const LaunchOptions& options, const AppSettings& stored) {
   if (statusLine) loop.cancelTimer(statusLine);
   if (status != 0) return status;
   if (terminal) std::fputs("\n", stderr);
-  std::fputs("quibblers: stopped\n", stderr);
+  if (const std::uint64_t gaps = device->underruns()) {
+    if (gaps == 1) {
+      std::fputs("quibblers: stopped; the loudspeaker ran short of sound once\n", stderr);
+    } else {
+      std::fprintf(stderr, "quibblers: stopped; the loudspeaker ran short of sound %llu times\n",
+                   static_cast<unsigned long long>(gaps));
+    }
+  } else {
+    std::fputs("quibblers: stopped\n", stderr);
+  }
   return 0;
 }

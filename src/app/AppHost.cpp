@@ -26,8 +26,12 @@ int reportFailure(RunFailure failure, const std::string& what) {
 std::shared_ptr<platform::RtAudioBackend> probeLiveAudio(const LaunchOptions& options) {
   auto device = std::make_shared<platform::RtAudioBackend>(options.inputDevice, options.outputDevice);
   if (const std::string why = device->probe(); !why.empty()) {
-    reportFailure(RunFailure::kNoDisplayOrSound, why + "; " + kTryOffline);
-    return nullptr;
+    // A sound server that is there but has no device yet is waited on, not given up.
+    if (!device->canWait()) {
+      reportFailure(RunFailure::kNoDisplayOrSound, why + "; " + kTryOffline);
+      return nullptr;
+    }
+    device->waitForDevices(why);
   }
   seedEngineRandom(freshRandomSeed());
   return device;
