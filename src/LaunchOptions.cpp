@@ -71,11 +71,11 @@ LaunchParse parseLaunchOptions(int argc, const char* const* argv, const char* do
       ->type_name("HOST[:PORT]");
   app.add_flag("--no-analytics", o.noAnalytics,
                "No usage analytics for this run: nothing stored, nothing sent (also when DO_NOT_TRACK is set to anything but 0); reports kept from earlier runs wait for a run with analytics");
-  auto* list = app.add_flag("--list-devices", o.listDevices, "List the sound devices and exit");
-  app.add_option("--input-device", o.inputDevice, "Live audio: microphone device (name or number)")
+  auto* list = app.add_flag("--list-devices", o.listDevices, "List the sound devices (name, description, defaults) and exit");
+  app.add_option("--input-device", o.inputDevice, "Live audio: microphone device, by the name --list-devices shows (default: the sound server's, followed when it changes)")
       ->type_name("DEVICE")
       ->excludes(mic)->excludes(list);
-  app.add_option("--output-device", o.outputDevice, "Live audio: loudspeaker device (name or number)")
+  app.add_option("--output-device", o.outputDevice, "Live audio: loudspeaker device, by the name --list-devices shows (default: the sound server's, followed when it changes)")
       ->type_name("DEVICE")
       ->excludes(mic)->excludes(list);
   app.add_flag("--no-window", o.noWindow, "Live audio in the terminal, without a window")->excludes(mic);

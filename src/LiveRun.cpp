@@ -26,10 +26,16 @@ const char* describeMode(std::uint16_t mode) {
 
 }  // namespace
 
+// Listing nothing is an answer, not a failure.
 int listDevices() {
   std::string why;
-  const auto devices = platform::listLiveSoundDevices(why);
-  if (!devices) return reportFailure(RunFailure::kNoDisplayOrSound, why + "; " + kTryOffline);
+  bool moduleMissing = false;
+  const auto devices = platform::listLiveSoundDevices(why, &moduleMissing);
+  if (moduleMissing) return reportFailure(RunFailure::kBadInputOrOutput, why);
+  if (!devices) {
+    std::printf("no sound devices found (%s)\n", why.c_str());
+    return 0;
+  }
   std::fputs(devices->c_str(), stdout);
   return 0;
 }
@@ -39,6 +45,7 @@ int runLive(const LaunchOptions& options, const AppSettings& stored) {
   const auto sound = probeLiveAudio(options, failed);
   if (!sound) return failed;
   const auto& device = sound->device;
+  const platform::LiveDeviceInfo& info = *sound->info;
   InstalledAudio installed(device);
   if (const auto character = options.character ? options.character : stored.character) {
     useCharacterVoice(*character);
@@ -54,13 +61,14 @@ int runLive(const LaunchOptions& options, const AppSettings& stored) {
   const bool terminal = isatty(STDERR_FILENO) != 0;
   runApp(options, {}, [&](UIApplication& app) {
     if (!device->unitInitialized()) {
-      status = reportFailure(RunFailure::kNoDisplayOrSound,
-                             "cannot open '" + sound->inputName + "' and '" + sound->outputName + "' (" +
-                                 sound->apiName + "); " + kTryOffline);
+      // The back end has said why in its own line; this one is the way out.
+      status = reportFailure(RunFailure::kNoDisplayOrSound, std::string("no live sound; ") + kTryOffline);
       return app.terminate();
     }
-    std::fprintf(stderr, "quibblers: listening on '%s', answering on '%s' (%s); Ctrl-C stops\n",
-                 sound->inputName.c_str(), sound->outputName.c_str(), sound->apiName.c_str());
+    if (!info.interrupted()) {
+      std::fprintf(stderr, "quibblers: listening on %s, answering on %s (%s); Ctrl-C stops\n",
+                   info.inputName().c_str(), info.outputName().c_str(), info.apiName().c_str());
+    }
     signals = std::make_unique<TerminationSignals>(loop, [&app] { app.terminate(); });
     statusLine = loop.addTimer(0.1, 0.1, [&] {
       const std::uint16_t mode = programMode;
@@ -73,6 +81,15 @@ int runLive(const LaunchOptions& options, const AppSettings& stored) {
   if (statusLine) loop.cancelTimer(statusLine);
   if (status != 0) return status;
   if (terminal) std::fputs("\n", stderr);
-  std::fputs("quibblers: stopped\n", stderr);
+  if (const std::uint64_t gaps = info.underruns()) {
+    if (gaps == 1) {
+      std::fputs("quibblers: stopped; the loudspeaker ran short of sound once\n", stderr);
+    } else {
+      std::fprintf(stderr, "quibblers: stopped; the loudspeaker ran short of sound %llu times\n",
+                   static_cast<unsigned long long>(gaps));
+    }
+  } else {
+    std::fputs("quibblers: stopped\n", stderr);
+  }
   return 0;
 }

@@ -20,6 +20,7 @@ struct ProgramRun {
   std::string output;  // stdout and stderr
 };
 
+// `environment`: extra VAR=VALUE words before the command.
 ProgramRun quibblers(const std::string& arguments, const std::string& environment = "") {
   // Analytics of these runs stay in a folder of their own, and nothing listens at their server.
   static TempDir data;
@@ -198,4 +199,16 @@ TEST(QuibblersProgram, EveryLiveHostReportsAMissingSoundDeviceWithStatus3) {
     EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << c.host << ": " << run.output;
     EXPECT_NE(run.output.find("--mic FILE.wav"), std::string::npos) << c.host << ": " << run.output;
   }
+}
+
+// With no sound server to reach and no device anywhere, listing finds nothing: that is an
+// answer, not a failure.
+TEST(QuibblersProgram, ListingDevicesOnAMachineWithoutAnyIsNotAFailure) {
+  TempDir dir;
+  const ProgramRun run = quibblers("--list-devices", "PULSE_SERVER=unix:" + dir.file("none") +
+                                                         " JACK_DEFAULT_SERVER=qb-none ALSA_CONFIG_PATH=" +
+                                                         dir.file("none"));
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(run.output.rfind("no sound devices found (", 0), 0u) << run.output;
+  EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
 }

@@ -21,11 +21,16 @@ std::optional<LiveSound> openLiveSound(const std::optional<std::string>& input,
   return sound;
 }
 
-std::optional<std::string> listLiveSoundDevices(std::string& why) {
+std::optional<std::string> listLiveSoundDevices(std::string& why, bool* moduleMissing) {
   using List = bool(std::string&, std::string&);
+  if (moduleMissing) *moduleMissing = false;
   auto* list = moduleFunction<List>("sound", "qb_sound_list", why);
+  if (!list) {
+    if (moduleMissing) *moduleMissing = true;
+    return std::nullopt;
+  }
   std::string text;
-  if (!list || !list(text, why)) return std::nullopt;
+  if (!list(text, why)) return std::nullopt;
   return text;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
-// The sound devices the live back end can use, from the first audio system that has any:
-// PulseAudio (which PipeWire desktops serve), then ALSA, then JACK. Probing keeps the audio
-// libraries' own diagnostics off the terminal.
+// The sound devices the live back end can use, from the first audio system there is: a
+// PulseAudio server (or PipeWire's PulseAudio service), listed through libpulse, else ALSA or
+// JACK through RtAudio. Probing keeps the audio libraries' own diagnostics off the terminal.
 #include <optional>
 #include <string>
 #include <vector>
@@ -9,31 +9,36 @@
 namespace platform {
 
 struct AudioDevice {
-  unsigned id;  // the audio system's device number
-  std::string name;
+  std::string id;           // the server's own name for it: stable, and unique among its devices
+  std::string description;  // what the desktop shows; twins may share one
+  unsigned number;          // RtAudio's device number (ALSA, JACK); the listing's order otherwise
   unsigned inputChannels;
   unsigned outputChannels;
   bool defaultInput;
   bool defaultOutput;
 };
 
+// How long a sound server gets to answer a connection or a listing.
+constexpr double kPulseAnswerSeconds = 3.0;
+
 struct AudioSystem {
-  int api = 0;          // RtAudio::Api
-  std::string apiName;  // "PulseAudio", "ALSA", "JACK"
+  int api = 0;          // RtAudio::Api; LINUX_PULSE means libpulse is used directly
+  std::string apiName;  // "PulseAudio", "PipeWire", "ALSA", "JACK"
   std::vector<AudioDevice> devices;
 };
 
-// The first audio system with at least one input and one output device; none when there is
-// no usable device anywhere (`why` then says what was tried).
+// The running sound server, even one with no devices at the moment, else the first of ALSA and
+// JACK with a device; none when there is nothing (`why` then says what was tried).
 std::optional<AudioSystem> findAudioSystem(std::string* why);
 
-// The device for "NAME" or "NUMBER" (a name matches exactly, else as the only device whose
-// name contains it), among those with input (`input`) or output channels; the default one
-// when `wanted` is empty. Null with a reason when there is none or the name is ambiguous.
+// The device for `wanted` among those with input (`input`) or output channels: its identifier,
+// else its description when no twin shares it, else its number, else the only device whose
+// identifier or description contains it. The default one (or the first) when `wanted` is empty.
+// Null with a reason when there is none or more than one.
 const AudioDevice* chooseDevice(const AudioSystem& system, const std::optional<std::string>& wanted,
                                 bool input, std::string* why);
 
-// One line per device, for --list-devices.
+// One line per device, outputs first, for --list-devices.
 std::string describeDevices(const AudioSystem& system);
 
 // Silences the ALSA and JACK libraries' own error printing (they write to stderr directly).
