@@ -82,9 +82,11 @@ foreach(program IN LISTS programs)
   list(APPEND generated "${gen}/${program}.bash")
   if(HELP2MAN)
     # The page's date is the release's, so rebuilding the same version gives the same page.
+    # Defaults under the home folder read "~/..." instead of the builder's home.
     # Debian installs manual pages compressed (gzip -9n: no name or time stamp in the header).
     add_custom_command(OUTPUT "${gen}/${program}.1.gz"
-      COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C.UTF-8 "SOURCE_DATE_EPOCH=${QB_RELEASE_EPOCH}"
+      COMMAND ${CMAKE_COMMAND} -E env --unset=XDG_DATA_HOME --unset=XDG_CONFIG_HOME "HOME=~"
+              LC_ALL=C.UTF-8 "SOURCE_DATE_EPOCH=${QB_RELEASE_EPOCH}"
               ${HELP2MAN} --no-info --no-discard-stderr --version-string=${PROJECT_VERSION}
               --include "${pkg}/${program}.h2m" --output "${gen}/${program}.1"
               "$<TARGET_FILE:${program}>"

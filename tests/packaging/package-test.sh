@@ -113,6 +113,10 @@ manual)
     MANWIDTH=80 man --warnings -l "$page" >"$scratch/$name.txt" 2>"$scratch/warnings" || fail "man -l $page"
     [ ! -s "$scratch/warnings" ] || fail "$name.1: $(cat "$scratch/warnings")"
   done
+  # Defaults under the home folder read ~/..., not the home of whoever built the package.
+  grep -qF -- '=~/.local/share/quibblers-collection-server/sessions.sqlite' "$scratch/quibblers-collection-server.txt" ||
+    fail "quibblers-collection-server.1 does not give the default store as ~/.local/share/..."
+  ! grep -qF -- "$HOME/" "$scratch"/*.txt || fail "a manual page names the builder's home folder $HOME"
   page=$scratch/quibblers.txt
   for section in SYNOPSIS OPTIONS KEYS "EXIT STATUS" ENVIRONMENT FILES EXAMPLES; do
     grep -q "^$section" "$page" || fail "quibblers.1 has no $section section"
