@@ -13,7 +13,7 @@
 # Not in ctest (root, the Debian archive and minutes each; scripts/test --package runs them):
 #   piuparts   install, remove and purge in a clean bookworm chroot made by debootstrap
 #   autopkgtest   debian/tests against the installed package, with the null runner (this
-#              machine; the package is purged afterwards) and the unshare runner (a clean chroot)
+#              machine; the package is purged afterwards) and the chroot runner (a clean bookworm)
 set -euo pipefail
 step=$1
 build=$(cd "$2" && pwd)
@@ -187,11 +187,18 @@ autopkgtest)
   autopkgtest -o "$scratch/null" "$(deb)" "$source_dir/" -- null >"$scratch/null.log" 2>&1 || status=$?
   DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 -y -qq purge quibblers >/dev/null 2>&1 || true
   [ $status = 0 ] || { tail -n 40 "$scratch/null.log" >&2; fail "autopkgtest (null runner): status $status"; }
+  # Again in a clean chroot: the one piuparts made, unpacked afresh (autopkgtest's chroot runner
+  # does not undo what the test installs).
   base=$build/package-chroot/bookworm.tar.gz
   if [ -s "$base" ]; then
-    autopkgtest -o "$scratch/unshare" "$(deb)" "$source_dir/" -- unshare --tarball "$base" \
-      >"$scratch/unshare.log" 2>&1 ||
-      { tail -n 40 "$scratch/unshare.log" >&2; fail "autopkgtest (unshare runner, clean chroot)"; }
+    root=$scratch/chroot
+    mkdir "$root"
+    tar -xzf "$base" -C "$root"
+    cp /etc/resolv.conf "$root/etc/resolv.conf"
+    mount -t proc proc "$root/proc"
+    trap 'umount "$root/proc"; rm -rf "$scratch"' EXIT
+    autopkgtest -o "$scratch/chroot-output" "$(deb)" "$source_dir/" -- chroot "$root" >"$scratch/chroot.log" 2>&1 ||
+      { tail -n 40 "$scratch/chroot.log" >&2; fail "autopkgtest (chroot runner, clean bookworm)"; }
   else
     echo "no bookworm chroot (the piuparts step makes it): autopkgtest ran with the null runner only"
   fi
