@@ -25,11 +25,11 @@ def build_depends():
 
 def installed():
     """Installed packages: name -> the names its Depends and Pre-Depends may be met by."""
-    out = subprocess.run(["dpkg-query", "-W", "-f=${db:Status-Abbrev}|${Package}|${Depends}, ${Pre-Depends}|${Provides}\n"],
+    out = subprocess.run(["dpkg-query", "-W", "-f=${db:Status-Abbrev}\t${Package}\t${Depends}, ${Pre-Depends}\t${Provides}\n"],
                          capture_output=True, text=True, check=True).stdout
     depends, providers = {}, {}
     for line in out.splitlines():
-        status, name, deps, provides = line.split("|")
+        status, name, deps, provides = line.split("\t")
         if not status.startswith("ii"):
             continue
         depends[name] = [re.sub(r"[(:].*", "", alt).strip() for dep in deps.split(",") for alt in dep.split("|")]
@@ -63,6 +63,8 @@ def owners(files):
     out = subprocess.run(["dpkg-query", "-S"] + sorted(files), capture_output=True, text=True).stdout
     owned = {}
     for line in out.splitlines():
+        if line.startswith("diversion "):
+            continue
         packages, path = line.split(": ", 1)
         for package in packages.split(","):
             owned.setdefault(path, set()).add(re.sub(r":.*", "", package.strip()))
