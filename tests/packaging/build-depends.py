@@ -32,9 +32,10 @@ def installed():
         status, name, deps, provides = line.split("\t")
         if not status.startswith("ii"):
             continue
-        depends[name] = [re.sub(r"[(:].*", "", alt).strip() for dep in deps.split(",") for alt in dep.split("|")]
-        for virtual in provides.split(","):
-            providers.setdefault(re.sub(r"[(:].*", "", virtual).strip(), []).append(name)
+        bare = lambda item: re.sub(r"[(:].*", "", item).strip()
+        depends[name] = [bare(alt) for dep in deps.split(",") for alt in dep.split("|") if bare(alt)]
+        for virtual in filter(None, map(bare, provides.split(","))):
+            providers.setdefault(virtual, []).append(name)
     return depends, providers
 
 

@@ -114,7 +114,7 @@ manual)
     [ ! -s "$scratch/warnings" ] || fail "$name.1: $(cat "$scratch/warnings")"
   done
   # Defaults under the home folder read ~/..., not the home of whoever built the package.
-  grep -qF -- '=~/.local/share/quibblers-collection-server/sessions.sqlite' "$scratch/quibblers-collection-server.txt" ||
+  zcat "$dir/root/usr/share/man/man1/quibblers-collection-server.1.gz" | grep -qF -- 'TEXT=~/.local/share/' ||
     fail "quibblers-collection-server.1 does not give the default store as ~/.local/share/..."
   ! grep -qF -- "$HOME/" "$scratch"/*.txt || fail "a manual page names the builder's home folder $HOME"
   page=$scratch/quibblers.txt
