@@ -13,7 +13,7 @@ problems = []
 
 
 def build_depends():
-    text = (source / "debian/control").read_text()
+    text = re.sub(r"^#.*\n", "", (source / "debian/control").read_text(), flags=re.M)
     field = re.search(r"^Build-Depends:(.*?)(?=^\S|^$|\Z)", text, re.M | re.S).group(1)
     names = []
     for item in field.split(","):
