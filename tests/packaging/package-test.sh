@@ -69,7 +69,7 @@ reproducible)
   # Same commit, another folder, another time, time zone, locale and umask.
   again=$scratch/elsewhere/deeper
   mkdir -p "$again"
-  (umask 002; TZ=Pacific/Kiritimati LC_ALL=C.UTF-8 QB_CCACHE=0 \
+  (umask 002; TZ=Pacific/Kiritimati LC_ALL=C.UTF-8 \
      "$source_dir/scripts/package" --out "$again" >/dev/null) || fail "the second build failed"
   first=$(deb)
   second=$again/$(basename "$first")
