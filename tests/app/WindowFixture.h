@@ -113,7 +113,7 @@ class WindowApp : public ::testing::Test {
       windowId = readTextFile(dir.file("window.txt"));
       windowId = windowId.substr(0, windowId.find('\n'));
       return !windowId.empty();
-    }, 60.0))  // generous: a busy machine is slow to map the window << readTextFile(dir.file("quibblers.log"));
+    }, 60.0)) << readTextFile(dir.file("quibblers.log"));  // generous: a busy machine maps it late
     sleepSeconds(1.0);
   }
 
