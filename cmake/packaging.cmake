@@ -1,21 +1,20 @@
-# Install rules and the Debian package (CPack DEB). The installed tree is relocatable: the program
-# finds its resources in ../share/quibblers beside bin/, so bin and share are fixed names here.
-# `cmake --install build --prefix P` lays out the tree; scripts/package makes the .deb.
+# Install rules. The installed tree is relocatable: the program finds its resources in
+# ../share/quibblers beside bin/, so bin and share are fixed names here.
+# `cmake --install build --prefix P` lays out the tree; debian/ packages it (scripts/package).
 
 set(QB_APP_ID "org.quibblers.Quibblers")
 set(QB_LICENSE "MIT")
 set(QB_HOMEPAGE "https://quibblers.org/")
-set(QB_MAINTAINER "The Quibblers developers <maintainers@quibblers.org>")
-set(QB_SUMMARY "Four guinea pigs repeat what you say in their own voices")
 set(pkg "${CMAKE_SOURCE_DIR}/packaging")
 set(gen "${CMAKE_BINARY_DIR}/packaging")
 file(MAKE_DIRECTORY "${gen}")
 
 # The release date comes from the changelog's newest entry, which must be this version.
-file(STRINGS "${pkg}/changelog" changelog)
+set(changelog_file "${CMAKE_SOURCE_DIR}/debian/changelog")
+file(STRINGS "${changelog_file}" changelog)
 list(GET changelog 0 top)
 if(NOT top MATCHES "^quibblers \\(${PROJECT_VERSION}\\) ")
-  message(FATAL_ERROR "packaging/changelog: the newest entry is not version ${PROJECT_VERSION}: ${top}")
+  message(FATAL_ERROR "debian/changelog: the newest entry is not version ${PROJECT_VERSION}: ${top}")
 endif()
 foreach(line IN LISTS changelog)
   if(line MATCHES "^ -- .*>  [A-Z][a-z][a-z], ([0-9][0-9]) ([A-Z][a-z][a-z]) ([0-9][0-9][0-9][0-9]) ")
@@ -30,7 +29,7 @@ foreach(line IN LISTS changelog)
   endif()
 endforeach()
 if(NOT QB_RELEASE_DATE)
-  message(FATAL_ERROR "packaging/changelog: no dated trailer line in the newest entry")
+  message(FATAL_ERROR "debian/changelog: no dated trailer line in the newest entry")
 endif()
 # The same date as seconds since 1970 (days from the civil date, proleptic Gregorian), for tools
 # that stamp their output with SOURCE_DATE_EPOCH.
@@ -62,11 +61,16 @@ configure_file("${pkg}/${QB_APP_ID}.metainfo.xml.in" "${gen}/${QB_APP_ID}.metain
 # Built from the programs themselves, so they list exactly the options the programs have.
 find_program(HELP2MAN help2man)
 find_program(GZIP gzip REQUIRED)
-set(generated "${gen}/changelog.gz")
-add_custom_command(OUTPUT "${gen}/changelog.gz"
-  COMMAND ${GZIP} -n -9 -c "${pkg}/changelog" > "${gen}/changelog.gz.tmp"
-  COMMAND ${CMAKE_COMMAND} -E rename "${gen}/changelog.gz.tmp" "${gen}/changelog.gz"
-  DEPENDS "${pkg}/changelog" VERBATIM)
+# The Debian package installs the licence and the changelog itself (debhelper).
+option(QB_INSTALL_DOC "Install the licence and the changelog into share/doc/quibblers" ON)
+set(generated)
+if(QB_INSTALL_DOC)
+  add_custom_command(OUTPUT "${gen}/changelog.gz"
+    COMMAND ${GZIP} -n -9 -c "${changelog_file}" > "${gen}/changelog.gz.tmp"
+    COMMAND ${CMAKE_COMMAND} -E rename "${gen}/changelog.gz.tmp" "${gen}/changelog.gz"
+    DEPENDS "${changelog_file}" VERBATIM)
+  list(APPEND generated "${gen}/changelog.gz")
+endif()
 set(programs quibblers)
 if(TARGET quibblers-collection-server)
   list(APPEND programs quibblers-collection-server)
@@ -80,9 +84,11 @@ foreach(program IN LISTS programs)
   if(HELP2MAN)
     # The page's date is the release's, so rebuilding the same version gives the same page; its
     # --help is read at 80 columns whatever the terminal building it.
+    # Defaults under the home folder read "~/..." instead of the builder's home.
     # Debian installs manual pages compressed (gzip -9n: no name or time stamp in the header).
     add_custom_command(OUTPUT "${gen}/${program}.1.gz"
-      COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C.UTF-8 COLUMNS=80 "SOURCE_DATE_EPOCH=${QB_RELEASE_EPOCH}"
+      COMMAND ${CMAKE_COMMAND} -E env --unset=XDG_DATA_HOME --unset=XDG_CONFIG_HOME "HOME=~"
+              LC_ALL=C.UTF-8 COLUMNS=80 "SOURCE_DATE_EPOCH=${QB_RELEASE_EPOCH}"
               ${HELP2MAN} --no-info --no-discard-stderr --version-string=${PROJECT_VERSION}
               --include "${pkg}/${program}.h2m" --output "${gen}/${program}.1"
               "$<TARGET_FILE:${program}>"
@@ -115,42 +121,10 @@ foreach(program IN LISTS programs)
     install(FILES "${gen}/${program}.1.gz" DESTINATION share/man/man1)
   endif()
 endforeach()
-install(FILES "${pkg}/copyright" "${gen}/changelog.gz" DESTINATION share/doc/quibblers)
+if(QB_INSTALL_DOC)
+  install(FILES "${CMAKE_SOURCE_DIR}/debian/copyright" "${gen}/changelog.gz" DESTINATION share/doc/quibblers)
+endif()
 if(TARGET quibblers-collection-server)
   # The reverse-proxy site the collector's deployment notes describe.
   install(FILES "${pkg}/nginx/quibblers-collection-server.conf" DESTINATION share/doc/quibblers/examples)
 endif()
-
-# The Debian package: quibblers_<version>_<arch>.deb, installed under /usr.
-set(CPACK_GENERATOR DEB)
-set(CPACK_PACKAGE_NAME quibblers)
-set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
-set(CPACK_PACKAGE_VENDOR "The Quibblers developers")
-set(CPACK_PACKAGE_CONTACT "${QB_MAINTAINER}")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${QB_SUMMARY}")
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_STRIP_FILES ON)
-set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
-    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${QB_MAINTAINER}")
-set(CPACK_DEBIAN_PACKAGE_SECTION sound)
-set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${QB_HOMEPAGE}")
-# Libraries from what the programs link (dpkg-shlibdeps); the rest is loaded at run time: Mesa's
-# software renderer draws the characters. ffmpeg only writes --video; any sans font draws the
-# tuning overlay's text, DejaVu Sans is the one it asks for.
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libgl1-mesa-dri")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ffmpeg, fonts-dejavu-core")
-# CPack puts the summary on the Description line; this is the extended text under it.
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Four cartoon guinea pigs stand side by side. Speak, and the selected one
-answers: the app listens to the microphone, records what is said (up to
-three seconds) and plays it back an octave higher while the character's
-mouth moves with the sound. Drag sideways or press 1 to 4 to pick another
-voice.
-.
-Without a microphone it answers a recording instead and writes the answer
-as sound and video (video needs ffmpeg). The package also holds
-quibblers-collection-server, which receives the app's usage reports.")
-include(CPack)
