@@ -16,32 +16,9 @@ for tool in Xvfb xdotool pulseaudio paplay sox ffmpeg; do
   command -v "$tool" >/dev/null || { echo "recording-bench: $tool is not installed" >&2; exit 1; }
 done
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-display=":$((250 + $$ % 100))"
-Xvfb "$display" -screen 0 1366x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-mkdir -p "$work/run" "$work/home" "$work/config" && chmod 700 "$work/run"
-export XDG_RUNTIME_DIR="$work/run" HOME="$work/home" PULSE_SERVER="unix:$work/run/pulse/native"
-export DISPLAY="$display" XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config"
+. bench/app/desktop-rig.sh
+start_desktop_rig 1366x768 250
 echo "XDG_VIDEOS_DIR=\"$work/videos\"" >"$work/config/user-dirs.dirs"
-pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no --log-target=stderr \
-  -L module-native-protocol-unix \
-  -L "module-null-sink sink_name=spk rate=44100 channels=1 format=s16le sink_properties=device.description=VirtualSpeaker" \
-  -L "module-null-sink sink_name=mic rate=44100 channels=1 format=s16le sink_properties=device.description=VirtualMic" \
-  >"$work/pulse.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do
-  [ -S "$work/run/pulse/native" ] && xdotool getmouselocation >/dev/null 2>&1 && break
-  sleep 0.1
-done
 
 sample=resources/samples/hello-quibblers.wav
 sox "$sample" "$sample" "$sample" "$sample" "$sample" "$sample" "$work/speech.wav"
