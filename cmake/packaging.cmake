@@ -103,6 +103,9 @@ endforeach()
 add_custom_target(qb_packaging_files ALL DEPENDS ${generated})
 
 install(TARGETS ${programs} RUNTIME DESTINATION bin)
+# The program's modules, found from its own path as ../${QB_MODULE_INSTALL_DIR} (platform/modules.h).
+get_property(modules GLOBAL PROPERTY QB_MODULES)
+install(TARGETS ${modules} LIBRARY DESTINATION ${QB_MODULE_INSTALL_DIR})
 install(DIRECTORY "${CMAKE_SOURCE_DIR}/resources/" DESTINATION share/quibblers)
 install(FILES "${pkg}/${QB_APP_ID}.desktop" DESTINATION share/applications)
 install(FILES "${gen}/${QB_APP_ID}.metainfo.xml" DESTINATION share/metainfo)

@@ -7,8 +7,8 @@
 #include <sstream>
 #include <string_view>
 
+#include "CharacterVoices.h"
 #include "CollectionServer.h"
-#include "EAGLView.h"
 #include "HelpFormatter.h"
 #include "WindowKeys.h"
 #include "platform/resources.h"

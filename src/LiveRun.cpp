@@ -6,10 +6,11 @@
 #include <memory>
 
 #include "AppHost.h"
-#include "EAGLView.h"
-#include "RtAudioBackend.h"
+#include "CharacterVoices.h"
+#include "DuplexAudioBackend.h"
 #include "TerminationSignals.h"
 #include "VoiceEngineState.h"
+#include "platform/live_sound.h"
 #include "platform/runloop.h"
 
 namespace {
@@ -28,18 +29,23 @@ const char* describeMode(std::uint16_t mode) {
 // Listing nothing is an answer, not a failure.
 int listDevices() {
   std::string why;
-  const auto system = platform::findAudioSystem(&why);
-  if (!system) {
+  bool moduleMissing = false;
+  const auto devices = platform::listLiveSoundDevices(why, &moduleMissing);
+  if (moduleMissing) return reportFailure(RunFailure::kBadInputOrOutput, why);
+  if (!devices) {
     std::printf("no sound devices found (%s)\n", why.c_str());
     return 0;
   }
-  std::fputs(platform::describeDevices(*system).c_str(), stdout);
+  std::fputs(devices->c_str(), stdout);
   return 0;
 }
 
 int runLive(const LaunchOptions& options, const AppSettings& stored) {
-  const auto device = probeLiveAudio(options);
-  if (!device) return exitStatus(RunFailure::kNoDisplayOrSound);
+  int failed = 0;
+  const auto sound = probeLiveAudio(options, failed);
+  if (!sound) return failed;
+  const auto& device = sound->device;
+  const platform::LiveDeviceInfo& info = *sound->info;
   InstalledAudio installed(device);
   if (const auto character = options.character ? options.character : stored.character) {
     useCharacterVoice(*character);
@@ -59,9 +65,9 @@ int runLive(const LaunchOptions& options, const AppSettings& stored) {
       status = reportFailure(RunFailure::kNoDisplayOrSound, std::string("no live sound; ") + kTryOffline);
       return app.terminate();
     }
-    if (!device->interrupted()) {
+    if (!info.interrupted()) {
       std::fprintf(stderr, "quibblers: listening on %s, answering on %s (%s); Ctrl-C stops\n",
-                   device->inputName().c_str(), device->outputName().c_str(), device->apiName().c_str());
+                   info.inputName().c_str(), info.outputName().c_str(), info.apiName().c_str());
     }
     signals = std::make_unique<TerminationSignals>(loop, [&app] { app.terminate(); });
     statusLine = loop.addTimer(0.1, 0.1, [&] {
@@ -75,7 +81,7 @@ int runLive(const LaunchOptions& options, const AppSettings& stored) {
   if (statusLine) loop.cancelTimer(statusLine);
   if (status != 0) return status;
   if (terminal) std::fputs("\n", stderr);
-  if (const std::uint64_t gaps = device->underruns()) {
+  if (const std::uint64_t gaps = info.underruns()) {
     if (gaps == 1) {
       std::fputs("quibblers: stopped; the loudspeaker ran short of sound once\n", stderr);
     } else {

@@ -13,9 +13,8 @@
 #include "HelpFormatter.h"
 #include "LaunchOptions.h"
 #include "LiveRun.h"
-#include "RtAudioBackend.h"
 #include "TerminationSignals.h"
-#include "WindowApp.h"
+#include "ViewModule.h"
 #include "platform/resources.h"
 #include "platform/window.h"
 
@@ -52,7 +51,8 @@ int main(int argc, char** argv) {
     return reportFailure(RunFailure::kNoDisplayOrSound,
                          std::string("no display to open a window on (DISPLAY is not set); ") + kTryOffline);
   }
-  auto device = probeLiveAudio(options);
-  if (!device) return exitStatus(RunFailure::kNoDisplayOrSound);
-  return runWindowApp(options, device, settingsFile, stored, warning.empty());
+  int failed = 0;
+  auto sound = probeLiveAudio(options, failed);
+  if (!sound) return failed;
+  return runWindowAppModule(options, sound->device, settingsFile, stored, warning.empty());
 }

@@ -88,8 +88,8 @@ void PuppetAppDelegateAudio::initializeAudio() {
   AudioUnitInitialize(unit);
 
   prepareCaptureBuffer();
-  setUpSoundTouch();
-  touchEngineBuffers();
+  setUpSoundTouch(realTimeWarmUp_);
+  if (realTimeWarmUp_) touchEngineBuffers();
   programMode = greetingIsLoaded == 1 ? kModeGreeting : kModeListening;
 }
 

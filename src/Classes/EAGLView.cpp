@@ -21,11 +21,6 @@ std::string frameImageName(int character, int frame) {
 
 }  // namespace
 
-void useCharacterVoice(int character) {
-  const CharacterVoice& voice = kCharacterVoices[std::clamp(character, 0, 3)];
-  setVoice({voice.pitch, voice.tempo, 1.0f});
-}
-
 std::unique_ptr<CALayer> EAGLView::layerClass() { return std::make_unique<CAEAGLLayer>(); }
 
 EAGLView::EAGLView(Key, const NSCoder& coder) : UIView(coder, layerClass()) {}

@@ -14,29 +14,14 @@
 #include <memory>
 #include <mutex>
 
+#include "CharacterAnimation.h"
+#include "CharacterVoices.h"
 #include "platform/eagl.h"
 #include "platform/gles.h"
 #include "platform/timer.h"
 #include "platform/uiview.h"
 
-// The four characters' voices, left to right: the processor's pitch and tempo factors, and a
-// few words a user can pick one by.
-struct CharacterVoice {
-  float pitch;
-  float tempo;
-  const char* description;
-};
-inline constexpr CharacterVoice kCharacterVoices[4] = {
-    {2.0f, 1.0f, "an octave up"},
-    {1.6f, 1.3f, "lowest voice, a little faster"},
-    {2.5f, 1.0f, "highest voice"},
-    {2.0f, 2.0f, "an octave up at double speed"},
-};
-
-// Gives the engine a character's voice (gain 1), as selecting it in the view does.
-void useCharacterVoice(int character);
-
-class EAGLView : public UIView {
+class EAGLView : public UIView, public CharacterAnimation {
  public:
   // The backing layer: an OpenGL ES drawable.
   static std::unique_ptr<CALayer> layerClass();
@@ -50,9 +35,9 @@ class EAGLView : public UIView {
   void destroyFramebuffer();
   void layoutSubviews() override;
 
-  void startAnimation();
-  void stopAnimation();
-  void setAnimationInterval(double interval);
+  void startAnimation() override;
+  void stopAnimation() override;
+  void setAnimationInterval(double interval) override;
   double animationInterval() const { return animationInterval_; }
 
   // One animation tick: advance(), then draw and present.

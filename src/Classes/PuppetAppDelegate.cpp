@@ -1,11 +1,9 @@
 #include "PuppetAppDelegate.h"
 
 #include "Beacon.h"
-#include "EAGLView.h"
 #include "VoiceEngineState.h"
 #include "platform/audio_unit.h"
 #include "platform/log.h"
-#include "platform/uiwindow.h"
 
 void PuppetAppDelegate::applicationDidFinishLaunching(UIApplication* application) {
   // The controller is reached later through Beacon::shared(); analytics never stops the app.

@@ -4,11 +4,11 @@
 // Its audio operations (initializeAudio, loadGreeting) come from PuppetAppDelegateAudio.
 #include <memory>
 
+#include "CharacterAnimation.h"
 #include "PuppetAppDelegateAudio.h"
 #include "platform/timer.h"
 #include "platform/uiapplication.h"
 
-class EAGLView;
 class UIWindow;
 
 class PuppetAppDelegate : public UIApplicationDelegate, public PuppetAppDelegateAudio {
@@ -35,12 +35,12 @@ class PuppetAppDelegate : public UIApplicationDelegate, public PuppetAppDelegate
   void setWindow(std::shared_ptr<UIWindow> window) { window_ = std::move(window); }
   const std::shared_ptr<NSTimer>& greetingTimer() const { return greetingTimer_; }
   void setGreetingTimer(std::shared_ptr<NSTimer> timer) { greetingTimer_ = std::move(timer); }
-  const std::shared_ptr<EAGLView>& glView() const { return glView_; }
-  void setGlView(std::shared_ptr<EAGLView> view) { glView_ = std::move(view); }
+  const std::shared_ptr<CharacterAnimation>& glView() const { return glView_; }
+  void setGlView(std::shared_ptr<CharacterAnimation> view) { glView_ = std::move(view); }
 
  private:
   std::shared_ptr<UIWindow> window_;
-  std::shared_ptr<EAGLView> glView_;
+  std::shared_ptr<CharacterAnimation> glView_;
   std::shared_ptr<NSTimer> greetingTimer_;
   bool analyticsEnabled_ = true;
 };

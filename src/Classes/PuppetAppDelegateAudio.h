@@ -12,9 +12,18 @@ class PuppetAppDelegateAudio {
   // Once, on the main thread, before the unit is started; the session is left inactive.
   void initializeAudio();
 
+  // Off: the set-up skips the processor's warm-up and the pre-touching of the engine's buffers,
+  // which only keep the audio callbacks from allocating and faulting under a real-time deadline.
+  // A run in virtual time has no deadline and gets the same samples without them. Set before
+  // initializeAudio().
+  void setRealTimeWarmUp(bool warmUp) { realTimeWarmUp_ = warmUp; }
+
   // Arms the greeting clip greeting01.wav: opens it (again, from its start, once an earlier
   // one was read to its end) and marks a greeting as loaded. Does nothing while one is loaded.
   void loadGreeting();
+
+ private:
+  bool realTimeWarmUp_ = true;
 };
 
 // Session listeners, called on the main run loop.

@@ -257,7 +257,7 @@ void SoundTouchProcessor::warmUp() {
   clear();
 }
 
-void setUpSoundTouch() {
+void setUpSoundTouch(bool warmUp) {
   // The buffers never shrink, so one warm-up per set of lengths is enough.
   static std::int32_t warmedFor[4] = {-1, -1, -1, -1};
   soundTouch.setSampleRate(44100);
@@ -271,7 +271,7 @@ void setUpSoundTouch() {
   soundTouch.setPitch(quibblePitch);
   soundTouch.setTempo(quibbleTimeStretch);
   const std::int32_t lengths[4] = {st_aaFilterLength, st_sequenceMS, st_seekWindowMS, st_overlapMS};
-  if (!std::equal(lengths, lengths + 4, warmedFor)) {
+  if (warmUp && !std::equal(lengths, lengths + 4, warmedFor)) {
     soundTouch.warmUp();
     std::copy(lengths, lengths + 4, warmedFor);
   }

@@ -75,5 +75,5 @@ std::int16_t floatToSample(float value) noexcept;
 // The engine's processor set-up, in this order: sample rate 44100, one channel, quick seek on,
 // anti-alias filter off, its length st_aaFilterLength, sequence st_sequenceMS, seek window
 // st_seekWindowMS, overlap st_overlapMS, pitch quibblePitch, tempo quibbleTimeStretch, then the
-// warm-up and the final clear.
-void setUpSoundTouch();
+// warm-up (unless `warmUp` is false) and the final clear.
+void setUpSoundTouch(bool warmUp = true);

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <regex>
 
+#include "ViewModule.h"
 #include "platform/output_file.h"
 
 namespace fs = std::filesystem;
@@ -206,7 +207,7 @@ std::unique_ptr<AnswerOutputs> AnswerOutputs::open(const AnswerOutputPaths& path
       platform::makePublic(fd, true);
       close(fd);
     }
-    out->pngs_ = platform::PngFrameWriter::open(pattern, width, height, error);
+    out->pngs_ = openPngFrames(pattern, width, height, error);
     if (!out->pngs_) return nullptr;
   }
   if (paths.frameLog) {

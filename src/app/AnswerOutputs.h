@@ -70,7 +70,7 @@ class AnswerOutputs {
   std::unique_ptr<platform::WavStreamWriter> speaker_;
   std::unique_ptr<platform::WavStreamWriter> track_;
   std::vector<std::int16_t> mix_;
-  std::unique_ptr<platform::PngFrameWriter> pngs_;
+  std::unique_ptr<platform::FrameSeries> pngs_;
   std::unique_ptr<platform::VideoWriter> video_;
   std::FILE* log_ = nullptr;
   std::size_t frames_ = 0;

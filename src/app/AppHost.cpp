@@ -4,7 +4,6 @@
 
 #include "EngineRandom.h"
 #include "PuppetAppDelegate.h"
-#include "RtAudioBackend.h"
 
 const char* const kTryOffline =
     "answer a recording instead: quibblers --mic FILE.wav --video OUT.mp4 --speaker OUT.wav";
@@ -23,18 +22,17 @@ int reportFailure(RunFailure failure, const std::string& what) {
   return exitStatus(failure);
 }
 
-std::shared_ptr<platform::RtAudioBackend> probeLiveAudio(const LaunchOptions& options) {
-  auto device = std::make_shared<platform::RtAudioBackend>(options.inputDevice, options.outputDevice);
-  if (const std::string why = device->probe(); !why.empty()) {
-    // A sound server that is there but has no device yet is waited on, not given up.
-    if (!device->canWait()) {
-      reportFailure(RunFailure::kNoDisplayOrSound, why + "; " + kTryOffline);
-      return nullptr;
-    }
-    device->waitForDevices(why);
+std::optional<platform::LiveSound> probeLiveAudio(const LaunchOptions& options, int& status) {
+  std::string why;
+  bool moduleMissing = false;
+  auto sound = platform::openLiveSound(options.inputDevice, options.outputDevice, why, &moduleMissing);
+  if (!sound) {
+    status = reportFailure(moduleMissing ? RunFailure::kBadInputOrOutput : RunFailure::kNoDisplayOrSound,
+                           why + "; " + kTryOffline);
+    return std::nullopt;
   }
   seedEngineRandom(freshRandomSeed());
-  return device;
+  return sound;
 }
 
 InstalledAudio::InstalledAudio(std::shared_ptr<platform::AudioBackend> backend) {
@@ -44,9 +42,10 @@ InstalledAudio::InstalledAudio(std::shared_ptr<platform::AudioBackend> backend) 
 InstalledAudio::~InstalledAudio() { platform::setAudioBackend(nullptr); }
 
 void runApp(const LaunchOptions& options, const AppViews& views,
-            const std::function<void(UIApplication&)>& afterLaunch) {
+            const std::function<void(UIApplication&)>& afterLaunch, bool realTimeWarmUp) {
   PuppetAppDelegate delegate;
   delegate.setAnalyticsEnabled(!options.noAnalytics);
+  delegate.setRealTimeWarmUp(realTimeWarmUp);
   delegate.setWindow(views.window);
   delegate.setGlView(views.glView);
   if (options.greeting) delegate.loadGreeting();

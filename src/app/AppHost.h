@@ -6,15 +6,15 @@
 #include <memory>
 #include <string>
 
+#include <optional>
+
+#include "CharacterAnimation.h"
 #include "LaunchOptions.h"
 #include "platform/audio_backend.h"
+#include "platform/live_sound.h"
 #include "platform/uiapplication.h"
 
-class EAGLView;
 class UIWindow;
-namespace platform {
-class RtAudioBackend;
-}
 
 enum class RunFailure {
   kBadInputOrOutput,  // a recording, an output or the app's own files refused or unusable
@@ -28,10 +28,11 @@ int reportFailure(RunFailure failure, const std::string& what);
 // Where every "no display" or "no sound" line points the user.
 extern const char* const kTryOffline;
 
-// The live sound devices the options name, probed. Null, after reporting it, when there are
-// none; the status is then exitStatus(RunFailure::kNoDisplayOrSound). A live run's greetings
+// The live sound devices the options name, probed (the sound module loaded for them). None,
+// after reporting it, when there are none, with `status` set: exitStatus(kNoDisplayOrSound), or
+// exitStatus(kBadInputOrOutput) when the sound module itself is missing. A live run's greetings
 // draw fresh random numbers.
-std::shared_ptr<platform::RtAudioBackend> probeLiveAudio(const LaunchOptions& options);
+std::optional<platform::LiveSound> probeLiveAudio(const LaunchOptions& options, int& status);
 
 // The app's audio back end for the life of the object.
 class InstalledAudio {
@@ -44,13 +45,14 @@ class InstalledAudio {
 
 struct AppViews {
   std::shared_ptr<UIWindow> window;  // null: no window
-  std::shared_ptr<EAGLView> glView;  // null: no character view
+  std::shared_ptr<CharacterAnimation> glView;  // null: no character view
 };
 
 // Runs the app on the installed back end, in the one order of every host: the greeting armed
 // when asked; the delegate launched (analytics session started, audio set up and started, the
 // character's animation started); `afterLaunch` hooks the host's own sources in; the run loop
 // until the application terminates; then the analytics session is ended and uploaded, and only
-// after that is audio stopped.
+// after that is audio stopped. `realTimeWarmUp` false (virtual time) skips the audio set-up's
+// warm-up for a real-time deadline.
 void runApp(const LaunchOptions& options, const AppViews& views,
-            const std::function<void(UIApplication&)>& afterLaunch);
+            const std::function<void(UIApplication&)>& afterLaunch, bool realTimeWarmUp = true);

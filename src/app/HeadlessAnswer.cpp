@@ -8,10 +8,11 @@
 #include "AnswerOutputs.h"
 #include "AppHost.h"
 #include "Beacon.h"
+#include "CharacterVoices.h"
 #include "EngineRandom.h"
-#include "MainInterface.h"
 #include "OfflineAudioBackend.h"
 #include "TerminationSignals.h"
+#include "ViewModule.h"
 #include "VoiceEngineState.h"
 #include "platform/recording.h"
 #include "platform/progress.h"
@@ -74,7 +75,8 @@ class HeadlessRun {
     if (!loadViews()) return reportFailure(RunFailure::kBadInputOrOutput, error_);
     feedOutputsFromViews();
     if (TerminationSignals::received()) return interrupted(0, total_);
-    runApp(options_, views(), [this](UIApplication& app) { afterLaunch(app); });
+    // Virtual time has no deadline to warm up for.
+    runApp(options_, views(), [this](UIApplication& app) { afterLaunch(app); }, false);
     return putOutputsInPlace();
   }
 
@@ -110,14 +112,16 @@ class HeadlessRun {
     seedEngineRandom(1);  // the same recording always gets the same answer
   }
 
+  // The view module only when pictures or ticks are asked for: a sound-only answer never maps
+  // the GL and cairo libraries.
   bool loadViews() {
     if (outputs_->wantsTicks() || options_.flat || options_.tuning) {
-      ui_ = MainInterface::load(options_.flat, options_.tuning, error_);
+      ui_ = loadAnswerPictures(options_.flat, options_.tuning, error_);
       if (!ui_) return false;
     }
     if (options_.character) {
       if (ui_) {
-        ui_->glView->showCharacter(*options_.character);
+        ui_->showCharacter(*options_.character);
       } else {
         useCharacterVoice(*options_.character);
       }
@@ -125,7 +129,7 @@ class HeadlessRun {
     return true;
   }
 
-  AppViews views() const { return ui_ ? AppViews{ui_->window, ui_->glView} : AppViews{}; }
+  AppViews views() const { return ui_ ? ui_->views() : AppViews{}; }
 
   double expectedSeconds() const {
     return total_.value_or(0) + device_->trailingCycles() * device_->framesPerCycle() / 44100.0;
@@ -133,13 +137,14 @@ class HeadlessRun {
 
   void feedOutputsFromViews() {
     progress_.emplace("answering", platform::ProgressBar::stderrIsTerminal() && expectedSeconds() > 5);
-    if (!ui_) return;
-    ui_->glView->eaglLayer().setPresentObserver([this] {
-      ui_->tick();
-      outputs_->addFrame(outputs_->wantsPictures() ? ui_->window->composite() : nullptr, loop_.now(),
-                         programMode, ui_->glView->getValue(), ui_->glView->current_quibbler());
-      if (total_) progress_->update(loop_.now() / expectedSeconds());
+    if (ui_) ui_->onPresent(outputs_->wantsPictures(), [this](const std::uint8_t* rgba, int mouth, int character) {
+      addFrame(rgba, mouth, character);
     });
+  }
+
+  void addFrame(const std::uint8_t* rgba, int mouthFrame, int character) {
+    outputs_->addFrame(rgba, loop_.now(), programMode, mouthFrame, character);
+    if (total_) progress_->update(loop_.now() / expectedSeconds());
   }
 
   void afterLaunch(UIApplication& app) {
@@ -151,15 +156,8 @@ class HeadlessRun {
 
   // The frame log alone: the same ticks on the same clock, without drawing any picture.
   void tickFrameLogOnly() {
-    ui_->glView->stopAnimation();
-    const double interval = ui_->glView->animationInterval();
-    loop_.addTimer(interval, interval, [this] {
-      if (device_->finished()) return;
-      ui_->glView->advance();
-      outputs_->addFrame(nullptr, loop_.now(), programMode, ui_->glView->getValue(),
-                         ui_->glView->current_quibbler());
-      if (total_) progress_->update(loop_.now() / expectedSeconds());
-    });
+    ui_->tickWithoutDrawing([this] { return device_->finished(); },
+                            [this](const std::uint8_t* rgba, int mouth, int character) { addFrame(rgba, mouth, character); });
   }
 
   // A failed output or an unreadable rest of the recording ends the run at once: nothing of it
@@ -178,7 +176,7 @@ class HeadlessRun {
       // The answer is complete: no more frames. Analytics gets at most 5 s of real time from
       // here, in all: a launch upload still on its way (a virtual-time run can outpace it) may
       // finish in it, and the exit upload gets what is left, or is left to the next run.
-      if (ui_) ui_->glView->eaglLayer().setPresentObserver({});
+      if (ui_) ui_->onPresent(false, {});
       limitExitUpload(kAnalyticsWait);
       if (!uploadInFlight()) return app.terminate();
       loop_.useRealTime();
@@ -191,7 +189,7 @@ class HeadlessRun {
 
   int putOutputsInPlace() {
     progress_->finish();
-    if (ui_) ui_->glView->eaglLayer().setPresentObserver({});
+    if (ui_) ui_->onPresent(false, {});
     const double answered = static_cast<double>(device_->microphoneSamplesUsed()) / 44100.0;
     installed_.reset();
     if (TerminationSignals::received()) return interrupted(answered, total_);
@@ -221,7 +219,7 @@ class HeadlessRun {
   platform::RunLoop& loop_ = platform::RunLoop::main();
   std::shared_ptr<platform::OfflineAudioBackend> device_;
   std::optional<InstalledAudio> installed_;
-  std::unique_ptr<MainInterface> ui_;
+  std::unique_ptr<AnswerPictures> ui_;
   std::optional<platform::ProgressBar> progress_;
   std::unique_ptr<TerminationSignals> signals_;
   bool stoppedEarly_ = false;

@@ -128,7 +128,8 @@ bool WindowRecorder::start(const std::string& folder, double now, std::string& e
   framesSent_ = 0;
   ring_.discard();
   audio_.setSoundTap(&ring_);
-  worker_ = std::thread([this, take] { encode(take); });
+  // The thread's only reference, so the take (and its temporary files) goes when encode drops it.
+  worker_ = std::thread([this, take = std::move(take)]() mutable { encode(std::move(take)); });
   return true;
 }
 

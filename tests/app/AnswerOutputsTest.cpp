@@ -279,6 +279,57 @@ TEST_F(AnswerOutputs, AClosedStdoutDoesNotKillAFinishedRun) {
   EXPECT_TRUE(platform::readMonoWav16(work.file("out.wav")).ok());
 }
 
+// The view module is loaded from beside the program wherever its tree is; without it a run that
+// needs pictures stops with one sentence naming it and writes nothing, and a sound-only run
+// does not need it.
+TEST_F(AnswerOutputs, ModulesComeFromBesideTheProgramAndAMissingOneIsNamed) {
+  const fs::path tree = work.path() / "tree";
+  fs::create_directories(tree / "bin");
+  fs::create_directories(tree / "share");
+  fs::copy_file(QB_QUIBBLERS, tree / "bin" / "quibblers");
+  fs::create_directory_symlink(fs::path(QB_SOURCE_DIR) / "resources", tree / "share" / "quibblers");
+  const fs::path modules = tree / QB_MODULE_INSTALL_DIR;
+  fs::create_directories(modules);
+  fs::copy(fs::path(QB_QUIBBLERS).parent_path() / "lib" / "quibblers", modules, fs::copy_options::recursive);
+  struct Case {
+    const char* removed;  // module file taken out of the tree, or none
+    const char* option;
+    int status;
+  };
+  for (const Case& c : std::vector<Case>{{nullptr, "--frame-log", 0},
+                                         {"view.so", "--frame-log", 1},
+                                         {"view.so", "--speaker", 0}}) {
+    SCOPED_TRACE(std::string(c.removed ? c.removed : "all modules") + " " + c.option);
+    if (c.removed) fs::remove(modules / c.removed);
+    const std::string out = work.file("out");
+    fs::remove(out);
+    ChildProcess app({(tree / "bin" / "quibblers").string(), "--mic", work.file("mic.wav"), c.option, out,
+                      "--no-analytics"},
+                     env(), data.file("run.log"));
+    EXPECT_EQ(app.wait(300).value_or(-1), c.status);
+    const std::string output = readTextFile(data.file("run.log"));
+    EXPECT_EQ(fs::exists(out), c.status == 0) << output;
+    if (c.status != 0) {
+      EXPECT_NE(output.find("view module"), std::string::npos) << output;
+      EXPECT_EQ(lineCount(output), 1) << output;
+    }
+  }
+}
+
+TEST(CommandLine, AMistakeIsOneLineAndOneHint) {
+  TempDir dir;
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"--shout"}, {"--speaker", "out.wav"}, {"--mic", kSample, "--frames-per-cycle", "4096"}}) {
+    std::vector<std::string> argv = {QB_QUIBBLERS};
+    argv.insert(argv.end(), args.begin(), args.end());
+    ChildProcess app(argv, {}, dir.file("out.log"));
+    EXPECT_EQ(app.wait(30).value_or(0), 2);
+    const std::string output = readTextFile(dir.file("out.log"));
+    EXPECT_EQ(lineCount(output), 2) << output;
+    EXPECT_EQ(output.rfind("quibblers: ", 0), 0u) << output;
+  }
+}
+
 TEST(ConversionHint, PastingItRunsTheConverterOnExactlyThatFile) {
   TempDir dir;
   for (const std::string name : {"plain.wav", "it's here.wav", "$(touch pwned).wav", "`touch pwned`.wav",

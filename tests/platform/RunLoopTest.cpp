@@ -87,6 +87,23 @@ TEST(RunLoopRealTime, FdSourceReportsReadiness) {
   close(fds[1]);
 }
 
+// Virtual time looks at descriptors less often than every pass, but a busy timer never keeps a
+// ready one waiting for good.
+TEST(RunLoopVirtualTime, ReadyDescriptorsAreServedWhileTimersRun) {
+  RunLoop loop;
+  loop.useVirtualTime();
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  bool served = false;
+  const auto id = loop.addFdSource(fds[0], POLLIN, [&](short) { served = true; });
+  loop.addTimer(0.001, 0.001, [] {});
+  ASSERT_EQ(write(fds[1], "a", 1), 1);
+  EXPECT_TRUE(loop.runUntil([&] { return served; }, 1000.0));
+  loop.removeFdSource(id);
+  close(fds[0]);
+  close(fds[1]);
+}
+
 TEST(NSTimerTest, RepeatsUntilInvalidatedAndOneShotFiresOnce) {
   RunLoop loop;
   loop.useVirtualTime();

@@ -6,6 +6,7 @@
 #include <numeric>
 
 #include "WindowManagerCheck.h"
+#include "platform/modules.h"
 #include "platform/window.h"
 
 namespace platform {
@@ -252,30 +253,12 @@ class SdlWindow final : public Window {
 
 }  // namespace
 
-bool displayAvailable() {
-  const char* x11 = std::getenv("DISPLAY");
-  const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  return (x11 && *x11) || (wayland && *wayland);
-}
+namespace {
 
-void fitFrame(int pixelWidth, int pixelHeight, int availableWidth, int availableHeight,
-              int& width, int& height) {
-  width = pixelWidth;
-  height = pixelHeight;
-  if (pixelWidth <= 0 || pixelHeight <= 0 || availableWidth <= 0 || availableHeight <= 0) return;
-  // Whole multiples of the smallest size of that aspect (2 × 3 for 640 × 960): exact aspect.
-  const int g = std::gcd(pixelWidth, pixelHeight);
-  const int unitW = pixelWidth / g;
-  const int unitH = pixelHeight / g;
-  const int k = std::max(1, std::min({g, availableWidth / unitW, availableHeight / unitH}));
-  width = k * unitW;
-  height = k * unitH;
-}
-
-std::unique_ptr<Window> openWindow(const std::string& title, int pixelWidth, int pixelHeight,
-                                   int pointWidth, int pointHeight, bool fullScreen,
-                                   WindowEvents events, std::string& error, int width,
-                                   int height) {
+std::unique_ptr<Window> openSdlWindow(const std::string& title, int pixelWidth, int pixelHeight,
+                                      int pointWidth, int pointHeight, bool fullScreen,
+                                      WindowEvents events, std::string& error, int width,
+                                      int height) {
   if (!displayAvailable()) {
     error = "no display (neither DISPLAY nor WAYLAND_DISPLAY is set)";
     return nullptr;
@@ -320,4 +303,16 @@ std::unique_ptr<Window> openWindow(const std::string& title, int pixelWidth, int
   return opened;
 }
 
+}  // namespace
+
 }  // namespace platform
+
+// The window module's entry: platform::openWindow in the program loads it.
+QB_MODULE_ENTRY platform::Window* qb_window_open(const std::string& title, int pixelWidth, int pixelHeight,
+                                                 int pointWidth, int pointHeight, bool fullScreen,
+                                                 platform::WindowEvents& events, std::string& error, int width,
+                                                 int height) {
+  return platform::openSdlWindow(title, pixelWidth, pixelHeight, pointWidth, pointHeight, fullScreen,
+                                 std::move(events), error, width, height)
+      .release();
+}

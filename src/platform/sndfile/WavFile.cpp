@@ -2,6 +2,7 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -145,9 +146,24 @@ WavStreamWriter::~WavStreamWriter() {
 
 bool WavStreamWriter::write(const std::int16_t* samples, std::size_t count) {
   if (!error_.empty() || !file_) return false;
+  if (batch_.capacity() < kBatchSamples) batch_.reserve(kBatchSamples);
+  while (count > 0) {
+    const std::size_t take = std::min(count, kBatchSamples - batch_.size());
+    batch_.insert(batch_.end(), samples, samples + take);
+    samples += take;
+    count -= take;
+    if (batch_.size() == kBatchSamples && !flush()) return false;
+  }
+  return true;
+}
+
+bool WavStreamWriter::flush() {
+  if (batch_.empty()) return error_.empty();
   errno = 0;
-  const auto want = static_cast<sf_count_t>(count);
-  if (sf_writef_short(file_, samples, want) != want) {
+  const auto want = static_cast<sf_count_t>(batch_.size());
+  const sf_count_t wrote = sf_writef_short(file_, batch_.data(), want);
+  batch_.clear();
+  if (wrote != want) {
     // libsndfile keeps the system's reason in errno; its own text is vaguer.
     error_ = "cannot write " + name_ + ": " + (errno ? std::strerror(errno) : sf_strerror(file_));
     return false;
@@ -157,6 +173,7 @@ bool WavStreamWriter::write(const std::int16_t* samples, std::size_t count) {
 
 bool WavStreamWriter::close() {
   if (!file_) return error_.empty();
+  if (error_.empty()) flush();
   errno = 0;
   sf_write_sync(file_);
   const int status = sf_close(file_);

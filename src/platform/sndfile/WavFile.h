@@ -30,9 +30,13 @@ bool wavTruncated(SNDFILE* file);
 std::string writeMonoWav16(const std::string& path, const std::vector<std::int16_t>& samples);
 
 // A 16-bit mono 44100 Hz WAV written block by block into a file descriptor the caller owns (and
-// syncs and closes). `name` is the file's name in error sentences.
+// syncs and closes). `name` is the file's name in error sentences. Blocks are gathered and
+// written kBatchSamples at a time, so a write error may surface a few blocks late, at the
+// latest from close().
 class WavStreamWriter {
  public:
+  static constexpr std::size_t kBatchSamples = 32768;
+
   static std::unique_ptr<WavStreamWriter> open(int fd, const std::string& name, std::string& error);
   ~WavStreamWriter();
   WavStreamWriter(const WavStreamWriter&) = delete;
@@ -45,7 +49,9 @@ class WavStreamWriter {
 
  private:
   WavStreamWriter(SNDFILE* file, std::string name) : file_(file), name_(std::move(name)) {}
+  bool flush();
   SNDFILE* file_;
+  std::vector<std::int16_t> batch_;
   std::string name_;
   std::string error_;
 };

@@ -20,17 +20,26 @@ bool writePng(const std::string& path, const std::uint8_t* rgba, int width, int 
 bool readPng(const std::string& path, std::vector<std::uint8_t>& rgba, int& width, int& height,
              std::string& error);
 
-class PngFrameWriter {
+// A numbered series of frames, as the headless outputs see it.
+class FrameSeries {
+ public:
+  virtual ~FrameSeries() = default;
+  // The next frame of the series. False (and error() says why) when it could not be written;
+  // later frames still get their own numbers.
+  virtual bool writeFrame(const std::uint8_t* rgba) = 0;
+  virtual std::size_t framesWritten() const = 0;
+  virtual const std::string& error() const = 0;
+};
+
+class PngFrameWriter : public FrameSeries {
  public:
   // Creates `dir` (and parents) when missing. Null with `error` set when it cannot.
   static std::unique_ptr<PngFrameWriter> open(const std::string& dir, int width, int height,
                                               std::string& error);
-  // The next frame of the series. False (and error() says why) when the file could not be
-  // written; later frames still get their own numbers.
-  bool writeFrame(const std::uint8_t* rgba);
-  std::size_t framesWritten() const { return written_; }
+  bool writeFrame(const std::uint8_t* rgba) override;
+  std::size_t framesWritten() const override { return written_; }
   std::string pathForFrame(std::size_t index) const;
-  const std::string& error() const { return error_; }
+  const std::string& error() const override { return error_; }
 
  private:
   PngFrameWriter(std::string dir, int width, int height)

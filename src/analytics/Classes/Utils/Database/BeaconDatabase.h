@@ -63,6 +63,7 @@ class BeaconDatabase : public TH_Database {
 
   sqlite3_stmt* prepare(const char* sql, const char* operation, int line, const char* failureFormat);
   void stepOnce(sqlite3_stmt* statement, const char* operation, int line, const char* failureFormat);
+  void createTables(const char* operation);
   [[noreturn]] void fail(const char* operation, int line, const char* format);
   std::int32_t readRunningId(sqlite3_stmt* statement);
   JSONDictionary beaconRecord(sqlite3_stmt* statement);
