@@ -31,27 +31,13 @@ std::string ByteStream::failure() const {
   return {};
 }
 
-sf_count_t ByteStream::readFd(char* into, sf_count_t count) {
-  sf_count_t got = 0;
-  while (got < count && !interrupted_ && errno_ == 0) {
-    const ssize_t n = ::read(fd_, into + got, static_cast<std::size_t>(count - got));
-    if (n > 0) {
-      got += n;
-    } else if (n == 0) {
-      break;
-    } else if (errno == EINTR) {
-      interrupted_ = true;
-    } else {
-      errno_ = errno;
-    }
-  }
-  return got;
-}
+sf_count_t ByteStream::readFd(char* into, sf_count_t count) { return preadFd(into, count, -1); }
 
 sf_count_t ByteStream::preadFd(char* into, sf_count_t count, sf_count_t at) {
   sf_count_t got = 0;
   while (got < count && !interrupted_ && errno_ == 0) {
-    const ssize_t n = ::pread(fd_, into + got, static_cast<std::size_t>(count - got), at + got);
+    const auto left = static_cast<std::size_t>(count - got);
+    const ssize_t n = at < 0 ? ::read(fd_, into + got, left) : ::pread(fd_, into + got, left, at + got);
     if (n > 0) {
       got += n;
     } else if (n == 0) {

@@ -31,6 +31,7 @@ class ByteStream {
   static sf_count_t tellOf(void* self);
   sf_count_t readFd(char* into, sf_count_t count);
   sf_count_t readFile(char* into, sf_count_t count);
+  // From offset `at`, or from the descriptor's own position when `at` is negative (a pipe).
   sf_count_t preadFd(char* into, sf_count_t count, sf_count_t at);
 
   int fd_;
