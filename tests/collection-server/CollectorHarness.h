@@ -2,6 +2,7 @@
 // Test helpers for the collector: empty databases of each kind (SQLite in a temp dir, or a
 // PostgreSQL server the tests start in a scratch folder), the service on a free loopback port,
 // and upload documents shaped like the app's.
+#include <gtest/gtest.h>
 #include <httplib.h>
 
 #include <memory>
@@ -66,3 +67,17 @@ std::string uploadJson(const std::vector<TestSession>& sessions, const TestDevic
 inline std::string uploadBody(const std::vector<TestSession>& sessions, const TestDevice& device = {}) {
   return "beacons=" + uploadJson(sessions, device);
 }
+
+// A collector's store in a fresh SQLite file, for tests that run the service against it.
+class SqliteCollectorTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string skip;
+    database = TestDatabase::create("sqlite", skip);
+    store = database->store();
+  }
+  std::string stored() const { return database->rows("SELECT COUNT(*) FROM session")[0]; }
+
+  std::unique_ptr<TestDatabase> database;
+  std::unique_ptr<SessionStore> store;
+};

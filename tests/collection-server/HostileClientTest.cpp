@@ -69,18 +69,7 @@ std::string postHead(size_t length) {
          std::to_string(length) + "\r\n\r\n";
 }
 
-class HostileClients : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string skip;
-    database = TestDatabase::create("sqlite", skip);
-    store = database->store();
-  }
-  std::string stored() const { return database->rows("SELECT COUNT(*) FROM session")[0]; }
-
-  std::unique_ptr<TestDatabase> database;
-  std::unique_ptr<SessionStore> store;
-};
+class HostileClients : public SqliteCollectorTest {};
 
 TEST_F(HostileClients, MalformedOrOversizedRequestsAreAnsweredAtOnceAndNothingElseIsRead) {
   ServiceOptions options;

@@ -29,18 +29,7 @@ TEST(UploadBody, TheDocumentArrivesWhetherFormEncodedOrSentAsItIs) {
   }
 }
 
-class Limits : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string skip;
-    database = TestDatabase::create("sqlite", skip);
-    store = database->store();
-  }
-  std::string stored() const { return database->rows("SELECT COUNT(*) FROM session")[0]; }
-
-  std::unique_ptr<TestDatabase> database;
-  std::unique_ptr<SessionStore> store;
-};
+class Limits : public SqliteCollectorTest {};
 
 TEST_F(Limits, ABodyAboveTheLimitIsRefusedWith413) {
   ServiceOptions options;
