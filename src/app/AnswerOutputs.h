@@ -61,6 +61,7 @@ class AnswerOutputs {
  private:
   AnswerOutputs() = default;
   void fail(const std::string& why);
+  void fail(const platform::Status& status);  // when it failed
 
   AnswerOutputPaths given_;  // as the person gave them, for messages
   AnswerOutputPaths paths_;  // the final paths, links resolved

@@ -43,15 +43,15 @@ TEST(VideoWriter, EncodesFramesAt24FpsWithTheSoundTrack) {
   const std::string out = dir.file("answer.mp4");
   const std::string wav = dir.file("track.wav");
   writeSilence(wav, 44100 * 2);
-  std::string error;
-  auto writer = platform::VideoWriter::open(out, 64, 96, 24, error);
-  ASSERT_TRUE(writer) << error;
+  auto writer = platform::VideoWriter::open(out, 64, 96, 24);
+  ASSERT_TRUE(writer) << writer.message();
   std::vector<std::uint8_t> frame(64 * 96 * 4);
   for (int i = 0; i < 48; ++i) {
     std::fill(frame.begin(), frame.end(), static_cast<std::uint8_t>(i * 5));
-    ASSERT_TRUE(writer->writeFrame(frame.data()));
+    ASSERT_TRUE((*writer)->writeFrame(frame.data()));
   }
-  ASSERT_TRUE(writer->finish(wav, error)) << error;
+  const platform::Status finished = (*writer)->finish(wav);
+  ASSERT_TRUE(finished) << finished.message();
   EXPECT_TRUE(std::filesystem::exists(out));
   EXPECT_FALSE(std::filesystem::exists(out + ".video-only.mp4"));
   const std::string video = probe(out, "stream=codec_type,r_frame_rate,nb_frames,width,height");
@@ -63,23 +63,24 @@ TEST(VideoWriter, EncodesFramesAt24FpsWithTheSoundTrack) {
 }
 
 TEST(VideoWriter, RefusesAnUnwritableFolderAndLeavesNoPartialFileOnFailure) {
-  std::string error;
-  EXPECT_FALSE(platform::VideoWriter::open("/nonexistent-dir/a.mp4", 64, 96, 24, error));
-  EXPECT_NE(error.find("not a writable folder"), std::string::npos) << error;
+  const auto refused = platform::VideoWriter::open("/nonexistent-dir/a.mp4", 64, 96, 24);
+  EXPECT_FALSE(refused);
+  EXPECT_NE(refused.message().find("not a writable folder"), std::string::npos) << refused.message();
 
   TempDir dir;
   const std::string out = dir.file("empty.mp4");
-  auto writer = platform::VideoWriter::open(out, 64, 96, 24, error);
-  ASSERT_TRUE(writer) << error;
-  EXPECT_FALSE(writer->finish("", error));  // no frame at all
+  auto writer = platform::VideoWriter::open(out, 64, 96, 24);
+  ASSERT_TRUE(writer) << writer.message();
+  EXPECT_FALSE((*writer)->finish(""));  // no frame at all
   EXPECT_FALSE(std::filesystem::exists(out));
 
-  auto second = platform::VideoWriter::open(out, 64, 96, 24, error);
-  ASSERT_TRUE(second) << error;
+  auto second = platform::VideoWriter::open(out, 64, 96, 24);
+  ASSERT_TRUE(second) << second.message();
   std::vector<std::uint8_t> frame(64 * 96 * 4, 128);
-  ASSERT_TRUE(second->writeFrame(frame.data()));
-  EXPECT_FALSE(second->finish(dir.file("missing.wav"), error));
-  EXPECT_NE(error.find("sound track"), std::string::npos) << error;
+  ASSERT_TRUE((*second)->writeFrame(frame.data()));
+  const platform::Status noTrack = (*second)->finish(dir.file("missing.wav"));
+  EXPECT_FALSE(noTrack);
+  EXPECT_NE(noTrack.message().find("sound track"), std::string::npos) << noTrack.message();
   EXPECT_FALSE(std::filesystem::exists(out));
 }
 
@@ -115,14 +116,14 @@ TEST(VideoWriter, AnEncoderThatClaimsSuccessWithoutTheVideoLeavesNoFile) {
     SCOPED_TRACE(c.encoder);
     std::ofstream(bin.file("ffmpeg")) << c.script;
     std::filesystem::permissions(bin.file("ffmpeg"), std::filesystem::perms::owner_all);
-    std::string error;
-    auto writer = platform::VideoWriter::open(out, 64, 96, 24, error);
-    ASSERT_TRUE(writer) << error;
+    auto writer = platform::VideoWriter::open(out, 64, 96, 24);
+    ASSERT_TRUE(writer) << writer.message();
     std::vector<std::uint8_t> frame(64 * 96 * 4, 200);
-    for (int i = 0; i < 12; ++i) ASSERT_TRUE(writer->writeFrame(frame.data()));
-    EXPECT_FALSE(writer->finish(wav, error));
-    EXPECT_NE(error.find(out), std::string::npos) << error;
-    writer.reset();
+    for (int i = 0; i < 12; ++i) ASSERT_TRUE((*writer)->writeFrame(frame.data()));
+    const platform::Status finished = (*writer)->finish(wav);
+    EXPECT_FALSE(finished);
+    EXPECT_NE(finished.message().find(out), std::string::npos) << finished.message();
+    writer->reset();
     std::vector<std::string> left;
     for (const auto& e : std::filesystem::directory_iterator(dir.path())) left.push_back(e.path().filename());
     EXPECT_EQ(left, std::vector<std::string>{"track.wav"});

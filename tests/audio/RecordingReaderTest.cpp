@@ -28,8 +28,12 @@ struct ReadAll {
 
 ReadAll readAll(const std::string& path) {
   ReadAll r;
-  auto source = platform::openRecording(path, r.error, r.note);
-  if (!source) return r;
+  auto opened = platform::openRecording(path, r.note);
+  if (!opened) {
+    r.error = opened.message();
+    return r;
+  }
+  auto& source = *opened;
   r.length = source->length();
   std::int16_t block[1000];
   while (const std::size_t n = source->read(block, 1000)) r.samples.insert(r.samples.end(), block, block + n);

@@ -150,9 +150,9 @@ TEST(TextTest, TextHangsFromItsTopLeftCornerInTheFillColour) {
 
 TEST(PngFramesTest, WritesANumberedSeriesThatReadsBack) {
   TempDir dir;
-  std::string error;
-  auto writer = platform::PngFrameWriter::open(dir.file("frames/run"), 3, 2, error);
-  ASSERT_TRUE(writer) << error;
+  auto opened = platform::PngFrameWriter::open(dir.file("frames/run"), 3, 2);
+  ASSERT_TRUE(opened) << opened.message();
+  auto& writer = *opened;
   std::vector<std::uint8_t> frame = {255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255,
                                      10, 20, 30, 255, 0, 0, 0, 0, 50, 25, 0, 128};
   ASSERT_TRUE(writer->writeFrame(frame.data()));
@@ -162,7 +162,8 @@ TEST(PngFramesTest, WritesANumberedSeriesThatReadsBack) {
 
   std::vector<std::uint8_t> back;
   int w = 0, h = 0;
-  ASSERT_TRUE(platform::readPng(writer->pathForFrame(0), back, w, h, error)) << error;
+  const platform::Status read = platform::readPng(writer->pathForFrame(0), back, w, h);
+  ASSERT_TRUE(read) << read.message();
   EXPECT_EQ(w, 3);
   EXPECT_EQ(h, 2);
   ASSERT_EQ(back.size(), frame.size());
@@ -171,7 +172,8 @@ TEST(PngFramesTest, WritesANumberedSeriesThatReadsBack) {
   EXPECT_EQ(back[23], 128);
 
   std::ofstream(dir.file("plain")) << "x";
-  EXPECT_FALSE(platform::PngFrameWriter::open(dir.file("plain"), 3, 2, error));
-  EXPECT_NE(error.find("plain"), std::string::npos);
-  EXPECT_FALSE(platform::readPng(dir.file("plain"), back, w, h, error));
+  const auto refused = platform::PngFrameWriter::open(dir.file("plain"), 3, 2);
+  EXPECT_FALSE(refused);
+  EXPECT_NE(refused.message().find("plain"), std::string::npos);
+  EXPECT_FALSE(platform::readPng(dir.file("plain"), back, w, h));
 }

@@ -27,17 +27,13 @@ cairo_status_t writeToStream(void* closure, const unsigned char* data, unsigned 
 }
 }  // namespace
 
-bool writePng(const std::string& path, const std::uint8_t* rgba, int width, int height,
-              std::string& error) {
-  if (!rgba || width <= 0 || height <= 0) {
-    error = "no pixels to write";
-    return false;
-  }
+Status writePng(const std::string& path, const std::uint8_t* rgba, int width, int height) {
+  if (!rgba || width <= 0 || height <= 0) return fail("no pixels to write");
   cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
   if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
-    error = cairo_status_to_string(cairo_surface_status(surface));
+    Status failed = fail(cairo_status_to_string(cairo_surface_status(surface)));
     cairo_surface_destroy(surface);
-    return false;
+    return failed;
   }
   auto* data = cairo_image_surface_get_data(surface);
   const int stride = cairo_image_surface_get_stride(surface);
@@ -54,38 +50,28 @@ bool writePng(const std::string& path, const std::uint8_t* rgba, int width, int 
   // cairo's generic "error while writing to output stream".
   PngStream stream{std::fopen(path.c_str(), "wb"), 0};
   if (!stream.file) {
-    error = "cannot write " + path + ": " + std::strerror(errno);
+    Status failed = fail("cannot write " + path + ": " + std::strerror(errno));
     cairo_surface_destroy(surface);
-    return false;
+    return failed;
   }
   const cairo_status_t status = cairo_surface_write_to_png_stream(surface, writeToStream, &stream);
   cairo_surface_destroy(surface);
   if (std::fclose(stream.file) != 0 && stream.error == 0) stream.error = errno;
-  if (stream.error != 0) {
-    error = "cannot write " + path + ": " + std::strerror(stream.error);
-    return false;
-  }
-  if (status != CAIRO_STATUS_SUCCESS) {
-    error = "cannot write " + path + ": " + cairo_status_to_string(status);
-    return false;
-  }
-  return true;
+  if (stream.error != 0) return fail("cannot write " + path + ": " + std::strerror(stream.error));
+  if (status != CAIRO_STATUS_SUCCESS) return fail("cannot write " + path + ": " + cairo_status_to_string(status));
+  return {};
 }
 
-bool readPng(const std::string& path, std::vector<std::uint8_t>& rgba, int& width, int& height,
-             std::string& error) {
+Status readPng(const std::string& path, std::vector<std::uint8_t>& rgba, int& width, int& height) {
   cairo_surface_t* png = cairo_image_surface_create_from_png(path.c_str());
   if (cairo_surface_status(png) != CAIRO_STATUS_SUCCESS) {
-    error = path + ": " + cairo_status_to_string(cairo_surface_status(png));
+    Status failed = fail(path + ": " + cairo_status_to_string(cairo_surface_status(png)));
     cairo_surface_destroy(png);
-    return false;
+    return failed;
   }
   // The image decoder's normalisation to premultiplied ARGB32 (it takes the surface).
   CGImageRef image = cg::imageFromSurface(png);
-  if (!image) {
-    error = path + ": cannot convert the decoded image";
-    return false;
-  }
+  if (!image) return fail(path + ": cannot convert the decoded image");
   width = image->width;
   height = image->height;
   cairo_surface_t* argb = image->surface;
@@ -103,20 +89,16 @@ bool readPng(const std::string& path, std::vector<std::uint8_t>& rgba, int& widt
     }
   }
   cg::releaseImage(image);
-  return true;
+  return {};
 }
 
-std::unique_ptr<PngFrameWriter> PngFrameWriter::open(const std::string& dir, int width,
-                                                     int height, std::string& error) {
-  if (width <= 0 || height <= 0) {
-    error = "frame size must be positive";
-    return nullptr;
-  }
+Result<std::unique_ptr<PngFrameWriter>> PngFrameWriter::open(const std::string& dir, int width,
+                                                             int height) {
+  if (width <= 0 || height <= 0) return fail("frame size must be positive");
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
   if (ec || !std::filesystem::is_directory(dir)) {
-    error = "cannot create frame directory " + dir + (ec ? ": " + ec.message() : "");
-    return nullptr;
+    return fail("cannot create frame directory " + dir + (ec ? ": " + ec.message() : ""));
   }
   return std::unique_ptr<PngFrameWriter>(new PngFrameWriter(dir, width, height));
 }
@@ -127,11 +109,11 @@ std::string PngFrameWriter::pathForFrame(std::size_t index) const {
   return (std::filesystem::path(dir_) / name).string();
 }
 
-bool PngFrameWriter::writeFrame(const std::uint8_t* rgba) {
+Status PngFrameWriter::writeFrame(const std::uint8_t* rgba) {
   const std::string path = pathForFrame(next_++);
-  if (!writePng(path, rgba, width_, height_, error_)) return false;
-  ++written_;
-  return true;
+  Status wrote = writePng(path, rgba, width_, height_);
+  if (wrote) ++written_;
+  return wrote;
 }
 
 }  // namespace platform

@@ -82,10 +82,13 @@ void stop(pid_t pid) {
 
 // A new empty file beside `output`. Empty with `error` set when it cannot be created.
 std::string temporaryBeside(const std::string& output, const std::string& role, std::string& error) {
-  std::string path;
-  const int fd = createTemporaryBeside(output, role, path, error);
-  if (fd >= 0) close(fd);
-  return path;
+  auto file = createTemporaryBeside(output, role);
+  if (!file) {
+    error = file.message();
+    return {};
+  }
+  close(file->fd);
+  return file->path;
 }
 
 // The last non-empty line of ffmpeg's log: its reason.
@@ -145,8 +148,8 @@ int runProgram(const std::vector<std::string>& args, const std::string& logPath)
   return pid < 0 ? -1 : waitFor(pid);
 }
 
-std::unique_ptr<VideoWriter> VideoWriter::open(const std::string& outputPath, int width,
-                                               int height, int fps, std::string& error) {
+Result<std::unique_ptr<VideoWriter>> VideoWriter::open(const std::string& outputPath, int width,
+                                                       int height, int fps) {
   // Writing into a closed pipe must fail the write, not kill the app.
   signal(SIGPIPE, SIG_IGN);
   std::unique_ptr<VideoWriter> writer(new VideoWriter());
@@ -155,17 +158,16 @@ std::unique_ptr<VideoWriter> VideoWriter::open(const std::string& outputPath, in
 
   const std::filesystem::path parent = std::filesystem::absolute(outputPath).parent_path();
   if (!std::filesystem::is_directory(parent) || access(parent.c_str(), W_OK) != 0) {
-    error = "cannot write " + outputPath + ": " + parent.string() + " is not a writable folder";
-    return nullptr;
+    return fail("cannot write " + outputPath + ": " + parent.string() + " is not a writable folder");
   }
+  std::string error;
   writer->videoOnly_ = temporaryBeside(outputPath, "video", error);
-  if (writer->videoOnly_.empty()) return nullptr;
+  if (writer->videoOnly_.empty()) return fail(error);
   writer->log_ = temporaryBeside(outputPath, "log", error);
-  if (writer->log_.empty()) return nullptr;
+  if (writer->log_.empty()) return fail(error);
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) {
-    error = std::string("cannot create a pipe for ffmpeg: ") + std::strerror(errno);
-    return nullptr;
+    return fail(std::string("cannot create a pipe for ffmpeg: ") + std::strerror(errno));
   }
   const std::string size = std::to_string(width) + "x" + std::to_string(height);
   const std::vector<std::string> args = {
@@ -178,8 +180,7 @@ std::unique_ptr<VideoWriter> VideoWriter::open(const std::string& outputPath, in
   close(fds[0]);
   if (writer->pid_ < 0) {
     close(fds[1]);
-    error = "cannot start ffmpeg, which videos need: install the ffmpeg package";
-    return nullptr;
+    return fail("cannot start ffmpeg, which videos need: install the ffmpeg package");
   }
   writer->pipe_ = fds[1];
   return writer;
@@ -194,15 +195,15 @@ VideoWriter::~VideoWriter() {
   removeQuietly(complete_);
 }
 
-bool VideoWriter::writeFrame(const std::uint8_t* rgba) {
-  if (failed_ || pipe_ < 0) return false;
+Status VideoWriter::writeFrame(const std::uint8_t* rgba) {
+  if (failed_ || pipe_ < 0) return fail(error_);
   std::size_t done = 0;
   while (done < frameBytes_) {
     // A stalled encoder blocks the write until a termination signal interrupts it.
     if (interruptible_ && interruptionSignal()) {
       error_ = "interrupted";
       failed_ = true;
-      return false;
+      return fail(error_);
     }
     const ssize_t n = write(pipe_, rgba + done, frameBytes_ - done);
     if (n < 0 && errno == EINTR) continue;
@@ -211,34 +212,31 @@ bool VideoWriter::writeFrame(const std::uint8_t* rgba) {
       const std::string why = lastLine(log_);
       if (!why.empty()) error_ += ": " + why;
       failed_ = true;
-      return false;
+      return fail(error_);
     }
     done += static_cast<std::size_t>(n);
   }
   ++frames_;
-  return true;
+  return {};
 }
 
-bool VideoWriter::complete(const std::string& wavPath, std::string& error) {
+Status VideoWriter::complete(const std::string& wavPath) {
   if (pipe_ >= 0) {
     close(pipe_);
     pipe_ = -1;
   }
   const int status = pid_ > 0 ? waitFor(pid_, interruptible_) : -1;
   pid_ = -1;
-  if (interruptible_ && interruptionSignal()) {
-    error = "interrupted";
-    return false;
-  }
+  if (interruptible_ && interruptionSignal()) return fail("interrupted");
   if (failed_ || status != 0 || frames_ == 0) {
     const std::string why = lastLine(log_);
-    error = frames_ == 0 ? "no frame was rendered"
-            : failed_    ? error_
-                         : "ffmpeg failed to encode " + output_ + (why.empty() ? "" : ": " + why);
-    return false;
+    return fail(frames_ == 0 ? "no frame was rendered"
+                : failed_    ? error_
+                             : "ffmpeg failed to encode " + output_ + (why.empty() ? "" : ": " + why));
   }
+  std::string error;
   complete_ = temporaryBeside(output_, "part", error);
-  if (complete_.empty()) return false;
+  if (complete_.empty()) return fail(error);
   std::vector<std::string> args = {"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error",
                                    "-y", "-i", videoOnly_};
   if (!wavPath.empty()) {
@@ -252,40 +250,32 @@ bool VideoWriter::complete(const std::string& wavPath, std::string& error) {
   videoOnly_.clear();
   if (muxStatus != 0) {
     const std::string why = lastLine(log_);
-    error = interruptible_ && interruptionSignal() ? "interrupted"
-                                 : "ffmpeg failed to add the sound track to " + output_ +
-                                       (why.empty() ? "" : ": " + why);
-    return false;
+    return fail(interruptible_ && interruptionSignal() ? "interrupted"
+                                : "ffmpeg failed to add the sound track to " + output_ +
+                                      (why.empty() ? "" : ": " + why));
   }
   if (const std::string problem = videoProblem(complete_, frames_, !wavPath.empty(), output_); !problem.empty()) {
-    error = interruptionSignal() ? "interrupted" : problem;
-    return false;
+    return fail(interruptionSignal() ? "interrupted" : problem);
   }
   // The data must be on disk before the name points at it.
   const int fd = ::open(complete_.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    error = "cannot write " + output_ + ": " + std::strerror(errno);
-    return false;
-  }
+  if (fd < 0) return fail("cannot write " + output_ + ": " + std::strerror(errno));
   makePublic(fd);
-  return syncAndClose(fd, output_, error);
+  return syncAndClose(fd, output_);
 }
 
-bool VideoWriter::commit(std::string& error) {
-  if (complete_.empty()) {
-    error = "the video is not complete";
-    return false;
-  }
+Status VideoWriter::commit() {
+  if (complete_.empty()) return fail("the video is not complete");
   if (std::rename(complete_.c_str(), output_.c_str()) != 0) {
-    error = "cannot write " + output_ + ": " + std::strerror(errno);
-    return false;
+    return fail("cannot write " + output_ + ": " + std::strerror(errno));
   }
   complete_.clear();
-  return true;
+  return {};
 }
 
-bool VideoWriter::finish(const std::string& wavPath, std::string& error) {
-  return complete(wavPath, error) && commit(error);
+Status VideoWriter::finish(const std::string& wavPath) {
+  if (Status done = complete(wavPath); !done) return done;
+  return commit();
 }
 
 }  // namespace platform

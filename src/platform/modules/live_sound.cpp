@@ -5,32 +5,25 @@
 
 namespace platform {
 
-std::optional<LiveSound> openLiveSound(const std::optional<std::string>& input,
-                                       const std::optional<std::string>& output, std::string& why,
-                                       bool* moduleMissing) {
+Result<LiveSound> openLiveSound(const std::optional<std::string>& input,
+                                const std::optional<std::string>& output) {
   using Open = bool(const std::optional<std::string>&, const std::optional<std::string>&, LiveSound&,
                     std::string&);
-  if (moduleMissing) *moduleMissing = false;
-  auto* open = moduleFunction<Open>("sound", "qb_sound_open", why);
-  if (!open) {
-    if (moduleMissing) *moduleMissing = true;
-    return std::nullopt;
-  }
+  auto open = moduleFunction<Open>("sound", "qb_sound_open");
+  if (!open) return open.error();
   LiveSound sound;
-  if (!open(input, output, sound, why)) return std::nullopt;
+  std::string why;
+  if (!(*open)(input, output, sound, why)) return fail(why);
   return sound;
 }
 
-std::optional<std::string> listLiveSoundDevices(std::string& why, bool* moduleMissing) {
+Result<std::string> listLiveSoundDevices() {
   using List = bool(std::string&, std::string&);
-  if (moduleMissing) *moduleMissing = false;
-  auto* list = moduleFunction<List>("sound", "qb_sound_list", why);
-  if (!list) {
-    if (moduleMissing) *moduleMissing = true;
-    return std::nullopt;
-  }
+  auto list = moduleFunction<List>("sound", "qb_sound_list");
+  if (!list) return list.error();
   std::string text;
-  if (!list(text, why)) return std::nullopt;
+  std::string why;
+  if (!(*list)(text, why)) return fail(why);
   return text;
 }
 

@@ -34,7 +34,7 @@ std::string moduleFolder() {
   return folder;
 }
 
-void* moduleSymbol(const char* name, const char* symbol, std::string& error) {
+Result<void*> moduleSymbol(const char* name, const char* symbol) {
   static std::map<std::string, void*> loaded;  // main thread only; never unloaded
   void*& handle = loaded[name];
   const std::string path = moduleFolder() + "/" + name + ".so";
@@ -42,15 +42,16 @@ void* moduleSymbol(const char* name, const char* symbol, std::string& error) {
     handle = dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL);
     if (!handle) {
       const char* why = dlerror();
-      error = std::string("cannot load the program's ") + name + " module (" + (why ? why : path) +
-              "); reinstall quibblers";
-      return nullptr;
+      return fail(std::string("cannot load the program's ") + name + " module (" + (why ? why : path) +
+                      "); reinstall quibblers",
+                  Cause::kModuleMissing);
     }
   }
   void* address = dlsym(handle, symbol);
   if (!address) {
-    error = "the " + std::string(name) + " module " + path + " lacks " + symbol +
-            " (from another version?); reinstall quibblers";
+    return fail("the " + std::string(name) + " module " + path + " lacks " + symbol +
+                    " (from another version?); reinstall quibblers",
+                Cause::kModuleMissing);
   }
   return address;
 }

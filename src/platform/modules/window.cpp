@@ -28,19 +28,18 @@ void fitFrame(int pixelWidth, int pixelHeight, int availableWidth, int available
   height = k * unitH;
 }
 
-std::unique_ptr<Window> openWindow(const std::string& title, int pixelWidth, int pixelHeight,
+Result<std::unique_ptr<Window>> openWindow(const std::string& title, int pixelWidth, int pixelHeight,
                                    int pointWidth, int pointHeight, bool fullScreen,
-                                   WindowEvents events, std::string& error, int width,
-                                   int height) {
-  if (!displayAvailable()) {
-    error = "no display (neither DISPLAY nor WAYLAND_DISPLAY is set)";
-    return nullptr;
-  }
+                                           WindowEvents events, int width, int height) {
+  if (!displayAvailable()) return fail("no display (neither DISPLAY nor WAYLAND_DISPLAY is set)");
   using Open = Window*(const std::string&, int, int, int, int, bool, WindowEvents&, std::string&, int, int);
-  auto* open = moduleFunction<Open>("window", "qb_window_open", error);
-  if (!open) return nullptr;
-  return std::unique_ptr<Window>(open(title, pixelWidth, pixelHeight, pointWidth, pointHeight, fullScreen,
-                                      events, error, width, height));
+  auto open = moduleFunction<Open>("window", "qb_window_open");
+  if (!open) return open.error();
+  std::string error;
+  std::unique_ptr<Window> window((*open)(title, pixelWidth, pixelHeight, pointWidth, pointHeight, fullScreen,
+                                         events, error, width, height));
+  if (!window) return fail(error);
+  return window;
 }
 
 }  // namespace platform

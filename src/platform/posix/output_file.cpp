@@ -23,16 +23,13 @@ mode_t currentUmask() {
 }
 }  // namespace
 
-int createTemporaryBeside(const std::string& path, const std::string& role, std::string& temporary,
-                          std::string& error) {
+Result<TemporaryFile> createTemporaryBeside(const std::string& path, const std::string& role) {
   const std::filesystem::path target(path);
-  temporary = (target.parent_path() / ("." + target.filename().string() + "." + role + "-XXXXXX")).string();
+  std::string temporary =
+      (target.parent_path() / ("." + target.filename().string() + "." + role + "-XXXXXX")).string();
   const int fd = mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0) {
-    error = "cannot write " + path + ": " + std::strerror(errno);
-    temporary.clear();
-  }
-  return fd;
+  if (fd < 0) return fail("cannot write " + path + ": " + std::strerror(errno));
+  return TemporaryFile{fd, std::move(temporary)};
 }
 
 void makePublic(int fd, bool folder) {
@@ -40,14 +37,11 @@ void makePublic(int fd, bool folder) {
   fchmod(fd, (folder ? 0777 : 0666) & ~mask);
 }
 
-bool syncAndClose(int fd, const std::string& name, std::string& error) {
-  bool ok = fsync(fd) == 0;
-  if (!ok) error = "cannot write " + name + ": " + std::strerror(errno);
-  if (close(fd) != 0 && ok) {
-    error = "cannot write " + name + ": " + std::strerror(errno);
-    ok = false;
-  }
-  return ok;
+Status syncAndClose(int fd, const std::string& name) {
+  Status status;
+  if (fsync(fd) != 0) status = fail("cannot write " + name + ": " + std::strerror(errno));
+  if (close(fd) != 0 && status) status = fail("cannot write " + name + ": " + std::strerror(errno));
+  return status;
 }
 
 }  // namespace platform

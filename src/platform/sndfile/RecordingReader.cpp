@@ -240,22 +240,20 @@ class Recording : public RecordingSource {
   std::string error_;
 };
 
-std::unique_ptr<RecordingSource> openWithFfmpeg(const std::string& path, const std::string& sndfileWhy,
-                                                std::string& error, std::string& note) {
+Result<std::unique_ptr<RecordingSource>> openWithFfmpeg(const std::string& path, const std::string& sndfileWhy,
+                                                        std::string& note) {
   std::string startError;
   auto decoder = FfmpegDecoder::start(path, startError);
   if (!decoder) {
-    error = "cannot read '" + path + "': " + sndfileWhy + "; " + startError;
-    return nullptr;
+    return fail("cannot read '" + path + "': " + sndfileWhy + "; " + startError);
   }
   auto stream = std::make_unique<ByteStream>(decoder->takeOutput());
   SF_INFO info{};
   SNDFILE* file = sf_open_virtual(stream->io(), SFM_READ, &info, stream.get());
   if (!file) {
     const std::string why = stream->failure().empty() ? decoder->finish() : stream->failure();
-    error = "cannot read '" + path + "': not a recording libsndfile or ffmpeg can read (" +
-            (why.empty() ? "no sound in it" : why) + ")";
-    return nullptr;
+    return fail("cannot read '" + path + "': not a recording libsndfile or ffmpeg can read (" +
+                (why.empty() ? "no sound in it" : why) + ")");
   }
   note = "converting '" + path + "' (decoded by ffmpeg: " + layout(info.channels, info.samplerate) +
          ") to 16-bit mono 44100 Hz";
@@ -264,19 +262,16 @@ std::unique_ptr<RecordingSource> openWithFfmpeg(const std::string& path, const s
 
 }  // namespace
 
-std::unique_ptr<RecordingSource> openRecording(const std::string& path, std::string& error,
-                                               std::string& note) {
+Result<std::unique_ptr<RecordingSource>> openRecording(const std::string& path, std::string& note) {
   note.clear();
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    error = "cannot read '" + path + "': " + std::strerror(errno);
-    return nullptr;
+    return fail("cannot read '" + path + "': " + std::strerror(errno));
   }
   struct stat st {};
   if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
     close(fd);
-    error = "cannot read '" + path + "': it is a folder";
-    return nullptr;
+    return fail("cannot read '" + path + "': it is a folder");
   }
   auto stream = std::make_unique<ByteStream>(fd);
   SF_INFO info{};
@@ -285,23 +280,21 @@ std::unique_ptr<RecordingSource> openRecording(const std::string& path, std::str
     const std::string why = stream->failure().empty() ? withoutFullStop(sf_strerror(nullptr)) : stream->failure();
     if (!stream->failure().empty() || !stream->seekable()) {
       // A pipe's first bytes are gone: ffmpeg cannot have another look.
-      error = "cannot read '" + path + "': " + why +
-              (stream->seekable() ? "" : " (from a pipe only WAV, FLAC, Ogg and MP3 can be read)");
-      return nullptr;
+      return fail("cannot read '" + path + "': " + why +
+                  (stream->seekable() ? "" : " (from a pipe only WAV, FLAC, Ogg and MP3 can be read)"));
     }
     stream.reset();
-    return openWithFfmpeg(path, why, error, note);
+    return openWithFfmpeg(path, why, note);
   }
   const int major = info.format & SF_FORMAT_TYPEMASK;
   const bool cut = (major == SF_FORMAT_WAV || major == SF_FORMAT_WAVEX) && wavTruncated(file);
   const bool rateOk = info.samplerate >= kLowestRate && info.samplerate <= kHighestRate;
   if (cut || !rateOk) {
     sf_close(file);
-    error = cut ? "'" + path + "' is truncated: it holds fewer samples than its header says"
-                : "'" + path + "' says its sample rate is " + std::to_string(info.samplerate) +
-                      " Hz; recordings of " + std::to_string(kLowestRate) + " to " +
-                      std::to_string(kHighestRate) + " Hz can be read";
-    return nullptr;
+    return fail(cut ? "'" + path + "' is truncated: it holds fewer samples than its header says"
+                    : "'" + path + "' says its sample rate is " + std::to_string(info.samplerate) +
+                          " Hz; recordings of " + std::to_string(kLowestRate) + " to " +
+                          std::to_string(kHighestRate) + " Hz can be read");
   }
   if (!engineFormat(info)) {
     note = "converting '" + path + "' (" + formatName(info.format) + ", " +
@@ -309,8 +302,7 @@ std::unique_ptr<RecordingSource> openRecording(const std::string& path, std::str
   }
   auto recording = std::make_unique<Recording>(std::move(stream), file, info, nullptr);
   if (!recording->error().empty()) {
-    error = "cannot read '" + path + "': " + recording->error();
-    return nullptr;
+    return fail("cannot read '" + path + "': " + recording->error());
   }
   return recording;
 }

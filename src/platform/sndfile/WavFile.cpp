@@ -125,18 +125,14 @@ std::string writeMonoWav16(const std::string& path, const std::vector<std::int16
   return {};
 }
 
-std::unique_ptr<WavStreamWriter> WavStreamWriter::open(int fd, const std::string& name,
-                                                       std::string& error) {
+Result<std::unique_ptr<WavStreamWriter>> WavStreamWriter::open(int fd, const std::string& name) {
   SF_INFO info{};
   info.samplerate = 44100;
   info.channels = 1;
   info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
   errno = 0;
   SNDFILE* file = sf_open_fd(fd, SFM_WRITE, &info, SF_FALSE);
-  if (!file) {
-    error = "cannot write " + name + ": " + (errno ? std::strerror(errno) : sf_strerror(nullptr));
-    return nullptr;
-  }
+  if (!file) return fail("cannot write " + name + ": " + (errno ? std::strerror(errno) : sf_strerror(nullptr)));
   return std::unique_ptr<WavStreamWriter>(new WavStreamWriter(file, name));
 }
 
@@ -144,17 +140,17 @@ WavStreamWriter::~WavStreamWriter() {
   if (file_) sf_close(file_);
 }
 
-bool WavStreamWriter::write(const std::int16_t* samples, std::size_t count) {
-  if (!error_.empty() || !file_) return false;
+Status WavStreamWriter::write(const std::int16_t* samples, std::size_t count) {
+  if (!error_.empty() || !file_) return fail(error_);
   if (batch_.capacity() < kBatchSamples) batch_.reserve(kBatchSamples);
   while (count > 0) {
     const std::size_t take = std::min(count, kBatchSamples - batch_.size());
     batch_.insert(batch_.end(), samples, samples + take);
     samples += take;
     count -= take;
-    if (batch_.size() == kBatchSamples && !flush()) return false;
+    if (batch_.size() == kBatchSamples && !flush()) return fail(error_);
   }
-  return true;
+  return {};
 }
 
 bool WavStreamWriter::flush() {
@@ -171,8 +167,8 @@ bool WavStreamWriter::flush() {
   return true;
 }
 
-bool WavStreamWriter::close() {
-  if (!file_) return error_.empty();
+Status WavStreamWriter::close() {
+  if (!file_) return error_.empty() ? Status() : fail(error_);
   if (error_.empty()) flush();
   errno = 0;
   sf_write_sync(file_);
@@ -181,7 +177,7 @@ bool WavStreamWriter::close() {
   if (status != 0 && error_.empty()) {
     error_ = "cannot finish " + name_ + ": " + (errno ? std::strerror(errno) : sf_error_number(status));
   }
-  return error_.empty();
+  return error_.empty() ? Status() : fail(error_);
 }
 
 }  // namespace platform

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Status.h"
+
 typedef struct sf_private_tag SNDFILE;
 
 namespace platform {
@@ -37,15 +39,14 @@ class WavStreamWriter {
  public:
   static constexpr std::size_t kBatchSamples = 32768;
 
-  static std::unique_ptr<WavStreamWriter> open(int fd, const std::string& name, std::string& error);
+  static Result<std::unique_ptr<WavStreamWriter>> open(int fd, const std::string& name);
   ~WavStreamWriter();
   WavStreamWriter(const WavStreamWriter&) = delete;
   WavStreamWriter& operator=(const WavStreamWriter&) = delete;
-  // False with error() set once a block could not be written; later blocks are ignored.
-  bool write(const std::int16_t* samples, std::size_t count);
-  // Completes the header. False with error() set when anything failed.
-  bool close();
-  const std::string& error() const { return error_; }
+  // Fails once a block could not be written; later blocks are ignored.
+  Status write(const std::int16_t* samples, std::size_t count);
+  // Completes the header; fails when anything failed.
+  Status close();
 
  private:
   WavStreamWriter(SNDFILE* file, std::string name) : file_(file), name_(std::move(name)) {}
@@ -53,7 +54,7 @@ class WavStreamWriter {
   SNDFILE* file_;
   std::vector<std::int16_t> batch_;
   std::string name_;
-  std::string error_;
+  std::string error_;  // the first failure
 };
 
 // The shell command that converts `path` into the engine's format, the name quoted for a POSIX

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/Status.h"
+
 namespace platform {
 
 class DuplexAudioBackend;
@@ -31,13 +33,12 @@ struct LiveSound {
 // Finds the sound system and the two devices (a name, description, part of one, or a number;
 // none: the defaults). A sound server that runs but has no device yet on a side left to its
 // default is waited on: the device is returned, having said so in one line, and opens them once
-// they appear. None with `why` (one sentence) when they are not there; `moduleMissing` is then
-// set when the sound module itself could not be loaded.
-std::optional<LiveSound> openLiveSound(const std::optional<std::string>& input,
-                                       const std::optional<std::string>& output, std::string& why,
-                                       bool* moduleMissing = nullptr);
+// they appear. A failure says why when they are not there; its cause is Cause::kModuleMissing
+// when the sound module itself could not be loaded.
+Result<LiveSound> openLiveSound(const std::optional<std::string>& input,
+                                const std::optional<std::string>& output);
 
-// One line per device, or none with `why` (`moduleMissing` as above).
-std::optional<std::string> listLiveSoundDevices(std::string& why, bool* moduleMissing = nullptr);
+// One line per device, or a failure saying why there is none (the cause as above).
+Result<std::string> listLiveSoundDevices();
 
 }  // namespace platform

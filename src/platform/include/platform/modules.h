@@ -5,19 +5,24 @@
 // an installed tree's ../lib/<multiarch triplet>/quibblers, a build tree's lib/quibblers.
 #include <string>
 
+#include "platform/Status.h"
+
 namespace platform {
 
 // The folder the modules are loaded from; empty when the program's own path is unknown.
 std::string moduleFolder();
 
 // The address of `symbol` in module `name` ("view", "window", "sound"), loading it once and for
-// the rest of the run. Null with `error` set (one sentence) when the module cannot be loaded.
-void* moduleSymbol(const char* name, const char* symbol, std::string& error);
+// the rest of the run; a Cause::kModuleMissing failure when the module cannot be loaded or
+// lacks the symbol.
+Result<void*> moduleSymbol(const char* name, const char* symbol);
 
 // moduleSymbol as a function of type F.
 template <typename F>
-F* moduleFunction(const char* name, const char* symbol, std::string& error) {
-  return reinterpret_cast<F*>(moduleSymbol(name, symbol, error));
+Result<F*> moduleFunction(const char* name, const char* symbol) {
+  auto address = moduleSymbol(name, symbol);
+  if (!address) return address.error();
+  return reinterpret_cast<F*>(*address);
 }
 
 }  // namespace platform

@@ -2,44 +2,39 @@
 // Headless frames as PNG files: a numbered series DIR/frame_000000.png, frame_000001.png, ...
 // (zero-padded, so they sort in time order), and single-image helpers for tests and tools.
 //
-//   std::string error;
-//   auto frames = platform::PngFrameWriter::open(dir, 640, 960, error);  // null: error says why
-//   frames->writeFrame(window->composite());
+//   auto frames = platform::PngFrameWriter::open(dir, 640, 960);  // a failure says why
+//   if (frames) (*frames)->writeFrame(window->composite());
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/Status.h"
+
 namespace platform {
 
-// Writes `rgba` (width × height × 4 bytes, top row first, premultiplied) as a PNG. False with
-// `error` set on failure.
-bool writePng(const std::string& path, const std::uint8_t* rgba, int width, int height,
-              std::string& error);
-// Reads a PNG into premultiplied RGBA, top row first. False with `error` set on failure.
-bool readPng(const std::string& path, std::vector<std::uint8_t>& rgba, int& width, int& height,
-             std::string& error);
+// Writes `rgba` (width × height × 4 bytes, top row first, premultiplied) as a PNG.
+Status writePng(const std::string& path, const std::uint8_t* rgba, int width, int height);
+// Reads a PNG into premultiplied RGBA, top row first.
+Status readPng(const std::string& path, std::vector<std::uint8_t>& rgba, int& width, int& height);
 
 // A numbered series of frames, as the headless outputs see it.
 class FrameSeries {
  public:
   virtual ~FrameSeries() = default;
-  // The next frame of the series. False (and error() says why) when it could not be written;
-  // later frames still get their own numbers.
-  virtual bool writeFrame(const std::uint8_t* rgba) = 0;
+  // The next frame of the series, or why it could not be written; later frames still get their
+  // own numbers.
+  virtual Status writeFrame(const std::uint8_t* rgba) = 0;
   virtual std::size_t framesWritten() const = 0;
-  virtual const std::string& error() const = 0;
 };
 
 class PngFrameWriter : public FrameSeries {
  public:
-  // Creates `dir` (and parents) when missing. Null with `error` set when it cannot.
-  static std::unique_ptr<PngFrameWriter> open(const std::string& dir, int width, int height,
-                                              std::string& error);
-  bool writeFrame(const std::uint8_t* rgba) override;
+  // Creates `dir` (and parents) when missing; fails when it cannot.
+  static Result<std::unique_ptr<PngFrameWriter>> open(const std::string& dir, int width, int height);
+  Status writeFrame(const std::uint8_t* rgba) override;
   std::size_t framesWritten() const override { return written_; }
   std::string pathForFrame(std::size_t index) const;
-  const std::string& error() const override { return error_; }
 
  private:
   PngFrameWriter(std::string dir, int width, int height)
@@ -49,7 +44,6 @@ class PngFrameWriter : public FrameSeries {
   int height_;
   std::size_t next_ = 0;
   std::size_t written_ = 0;
-  std::string error_;
 };
 
 }  // namespace platform

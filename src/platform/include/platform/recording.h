@@ -7,13 +7,15 @@
 #include <optional>
 #include <string>
 
+#include "platform/Status.h"
+
 namespace platform {
 
 class RecordingSource {
  public:
   virtual ~RecordingSource() = default;
   // Fills up to `count` samples and returns how many it wrote; 0 at the end of the recording or
-  // after a read error (then error() says why).
+  // after a read error (then error() says why: a count is the answer, as with read(2)).
   virtual std::size_t read(std::int16_t* samples, std::size_t count) = 0;
   // Samples in the whole recording, when known before reading it all.
   virtual std::optional<std::uint64_t> length() const = 0;
@@ -21,9 +23,8 @@ class RecordingSource {
   virtual const std::string& error() const = 0;
 };
 
-// Opens `path` for reading. Null with `error` set to one sentence naming the file and the reason
-// when it cannot be read. `note` is set when the recording is converted on the way in.
-std::unique_ptr<RecordingSource> openRecording(const std::string& path, std::string& error,
-                                               std::string& note);
+// Opens `path` for reading; a failure names the file and the reason it cannot be read. `note`
+// is set when the recording is converted on the way in.
+Result<std::unique_ptr<RecordingSource>> openRecording(const std::string& path, std::string& note);
 
 }  // namespace platform

@@ -9,15 +9,17 @@
 #include <string>
 #include <vector>
 
+#include "platform/Status.h"
+
 namespace platform {
 
 class VideoWriter {
  public:
   // Starts an encoder for frames of width × height RGBA bytes (top row first) at `fps`, into a
-  // video-only temporary file next to `outputPath`. Returns null with `error` set when the folder
-  // is not writable or ffmpeg cannot be started.
-  static std::unique_ptr<VideoWriter> open(const std::string& outputPath, int width, int height,
-                                           int fps, std::string& error);
+  // video-only temporary file next to `outputPath`. Fails when the folder is not writable or
+  // ffmpeg cannot be started.
+  static Result<std::unique_ptr<VideoWriter>> open(const std::string& outputPath, int width, int height,
+                                                   int fps);
   ~VideoWriter();
   VideoWriter(const VideoWriter&) = delete;
   VideoWriter& operator=(const VideoWriter&) = delete;
@@ -26,20 +28,18 @@ class VideoWriter {
   // waits finish, so a recording can still be kept while the app quits.
   void setInterruptible(bool interruptible) { interruptible_ = interruptible; }
 
-  // One frame of width × height × 4 bytes. False when the encoder has gone away.
-  bool writeFrame(const std::uint8_t* rgba);
+  // One frame of width × height × 4 bytes. Fails when the encoder has gone away.
+  Status writeFrame(const std::uint8_t* rgba);
   std::size_t framesWritten() const { return frames_; }
 
   // Closes the video and muxes `wavPath` (may be empty: no sound track) into a complete
   // temporary file, then reads it back (ffprobe): every frame, and the sound track, must be in
-  // it, whatever ffmpeg's exit status said. False with `error` set when anything failed.
-  bool complete(const std::string& wavPath, std::string& error);
+  // it, whatever ffmpeg's exit status said. Fails when anything failed.
+  Status complete(const std::string& wavPath);
   // Renames the completed file into place.
-  bool commit(std::string& error);
+  Status commit();
   // complete() then commit(). No partial output file is left behind on failure.
-  bool finish(const std::string& wavPath, std::string& error);
-  // Why writeFrame() failed, or empty.
-  const std::string& error() const { return error_; }
+  Status finish(const std::string& wavPath);
 
  private:
   VideoWriter() = default;
@@ -47,7 +47,7 @@ class VideoWriter {
   std::string videoOnly_;
   std::string log_;
   std::string complete_;
-  std::string error_;
+  std::string error_;  // why writeFrame() failed
   std::size_t frameBytes_ = 0;
   std::size_t frames_ = 0;
   int pipe_ = -1;

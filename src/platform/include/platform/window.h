@@ -10,6 +10,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/Status.h"
+
 namespace platform {
 
 enum class TouchPhase { Began, Moved, Ended, Cancelled };
@@ -59,11 +61,10 @@ void fitFrame(int pixelWidth, int pixelHeight, int availableWidth, int available
 // Opens a window showing frames of pixelWidth × pixelHeight at the largest size of their aspect
 // that fits the usable area of its screen (at most the frame's own size), or at `width` ×
 // `height` when both are given (> 0; kept within the usable area), or in full screen, with
-// input reported in points (pointWidth × pointHeight across the frame). Null with `error` set
-// when no window can be opened.
-std::unique_ptr<Window> openWindow(const std::string& title, int pixelWidth, int pixelHeight,
-                                   int pointWidth, int pointHeight, bool fullScreen,
-                                   WindowEvents events, std::string& error, int width = 0,
-                                   int height = 0);
+// input reported in points (pointWidth × pointHeight across the frame). A failure says why no
+// window can be opened.
+Result<std::unique_ptr<Window>> openWindow(const std::string& title, int pixelWidth, int pixelHeight,
+                                           int pointWidth, int pointHeight, bool fullScreen,
+                                           WindowEvents events, int width = 0, int height = 0);
 
 }  // namespace platform
