@@ -10,8 +10,8 @@
 #include "DuplexAudioBackend.h"
 #include "TerminationSignals.h"
 #include "VoiceEngineState.h"
-#include "platform/live_sound.h"
-#include "platform/runloop.h"
+#include "platform/LiveSound.h"
+#include "platform/RunLoop.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <regex>
 
 #include "ViewModule.h"
-#include "platform/output_file.h"
+#include "platform/OutputFile.h"
 
 namespace fs = std::filesystem;
 

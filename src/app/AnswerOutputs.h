@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "WavFile.h"
-#include "platform/png_frames.h"
-#include "platform/video.h"
+#include "platform/PngFrames.h"
+#include "platform/VideoWriter.h"
 
 struct AnswerOutputPaths {
   std::optional<std::string> speaker;

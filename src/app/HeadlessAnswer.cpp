@@ -14,9 +14,9 @@
 #include "TerminationSignals.h"
 #include "ViewModule.h"
 #include "VoiceEngineState.h"
-#include "platform/recording.h"
-#include "platform/progress.h"
-#include "platform/runloop.h"
+#include "platform/RecordingSource.h"
+#include "platform/Progress.h"
+#include "platform/RunLoop.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "ViewModule.h"
 
-#include "platform/modules.h"
+#include "platform/Modules.h"
 
 std::unique_ptr<AnswerPictures> loadAnswerPictures(bool flat, bool tuning, std::string& error) {
   using Load = AnswerPictures*(bool, bool, std::string&);

@@ -4,8 +4,8 @@
 #include "MainInterface.h"
 #include "ViewModule.h"
 #include "WindowApp.h"
-#include "platform/modules.h"
-#include "platform/runloop.h"
+#include "platform/Modules.h"
+#include "platform/RunLoop.h"
 
 namespace {
 

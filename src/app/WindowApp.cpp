@@ -12,8 +12,8 @@
 #include "VoiceEngineState.h"
 #include "WindowControls.h"
 #include "WindowRecorder.h"
-#include "platform/runloop.h"
-#include "platform/window.h"
+#include "platform/RunLoop.h"
+#include "platform/Window.h"
 
 namespace {
 

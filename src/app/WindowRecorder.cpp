@@ -11,8 +11,8 @@
 #include <filesystem>
 
 #include "WavFile.h"
-#include "platform/output_file.h"
-#include "platform/video.h"
+#include "platform/OutputFile.h"
+#include "platform/VideoWriter.h"
 
 namespace fs = std::filesystem;
 

@@ -10,10 +10,10 @@
 #include <thread>
 
 #include "Classes/Reachability.h"
-#include "platform/current_runloop.h"
-#include "platform/exceptions.h"
-#include "platform/notification_center.h"
-#include "platform/runloop.h"
+#include "platform/CurrentRunLoop.h"
+#include "platform/NSException.h"
+#include "platform/NSNotificationCenter.h"
+#include "platform/RunLoop.h"
 
 extern char** environ;
 

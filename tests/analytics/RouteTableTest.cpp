@@ -3,7 +3,7 @@
 #include <net/if.h>
 #include <net/if_arp.h>
 
-#include "route_table.h"
+#include "RouteTable.h"
 
 using platform::netlink::flagsFor;
 using platform::netlink::Link;

@@ -5,8 +5,8 @@
 #include <thread>
 
 #include "TestServers.h"
-#include "platform/runloop.h"
-#include "platform/url_connection.h"
+#include "platform/RunLoop.h"
+#include "platform/NSURLConnection.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include "TempDir.h"
 #include "ToneAnalysis.h"
 #include "WavFile.h"
-#include "platform/png_frames.h"
-#include "platform/video.h"
+#include "platform/PngFrames.h"
+#include "platform/VideoWriter.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "TempDir.h"
-#include "platform/video.h"
+#include "platform/VideoWriter.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <regex>
 
 #include "WindowFixture.h"
-#include "platform/video.h"
+#include "platform/VideoWriter.h"
 
 namespace {
 

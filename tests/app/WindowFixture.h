@@ -18,7 +18,7 @@
 #include "TempDir.h"
 #include "ToneAnalysis.h"
 #include "WavFile.h"
-#include "platform/png_frames.h"
+#include "platform/PngFrames.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <numeric>
 
 #include "OfflineAudioBackend.h"
-#include "platform/audio_backend.h"
+#include "platform/AudioBackend.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "TempDir.h"
 #include "ToneAnalysis.h"
 #include "WavFile.h"
-#include "platform/recording.h"
+#include "platform/RecordingSource.h"
 
 namespace {
 

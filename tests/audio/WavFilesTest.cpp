@@ -7,8 +7,8 @@
 
 #include "TempDir.h"
 #include "WavFile.h"
-#include "platform/audio_file.h"
-#include "platform/log.h"
+#include "platform/AudioFile.h"
+#include "platform/Log.h"
 
 namespace {
 

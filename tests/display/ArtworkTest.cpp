@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/png_frames.h"
+#include "platform/PngFrames.h"
 
 namespace {
 

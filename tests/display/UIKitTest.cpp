@@ -5,10 +5,10 @@
 
 #include "DisplayFixtures.h"
 #include "TempDir.h"
-#include "platform/log.h"
-#include "platform/png_frames.h"
-#include "platform/resources.h"
-#include "platform/uikit.h"
+#include "platform/Log.h"
+#include "platform/PngFrames.h"
+#include "platform/NSBundle.h"
+#include "platform/UIKit.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // and routing touches.
 #include <gtest/gtest.h>
 
-#include "platform/uikit.h"
+#include "platform/UIKit.h"
 
 namespace {
 

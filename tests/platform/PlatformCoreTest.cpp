@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "TempDir.h"
-#include "platform/exceptions.h"
-#include "platform/log.h"
-#include "platform/resources.h"
-#include "platform/sample_ring.h"
+#include "platform/NSException.h"
+#include "platform/Log.h"
+#include "platform/NSBundle.h"
+#include "platform/SampleRing.h"
 
 TEST(NSLogTest, FormatsLongLinesWhole) {
   platform::LogCapture capture;

@@ -5,8 +5,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/runloop.h"
-#include "platform/timer.h"
+#include "platform/RunLoop.h"
+#include "platform/NSTimer.h"
 
 using platform::RunLoop;
 
