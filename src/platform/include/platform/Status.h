@@ -70,7 +70,6 @@ class [[nodiscard]] Result {
   const Error& error() const { return std::get<1>(value_); }
   // Empty on success.
   const std::string& message() const { return ok() ? noMessage() : std::get<1>(value_).message; }
-  Status status() const { return ok() ? Status() : Status(error()); }
 
  private:
   std::variant<T, Error> value_;
