@@ -1,5 +1,5 @@
 # qb_add_module(NAME LIBRARY...): lib/quibblers/NAME.so, a module the program loads with dlopen
-# (platform/modules.h), made of the objects of the given static libraries and linked with their
+# (platform/Modules.h), made of the objects of the given static libraries and linked with their
 # outside libraries. The program's own libraries are left out on purpose: the module takes
 # them from the program, which exports them, so engine state and run loop exist once.
 find_package(Threads REQUIRED)  # seen by every module, wherever its libraries found it

@@ -103,7 +103,7 @@ endforeach()
 add_custom_target(qb_packaging_files ALL DEPENDS ${generated})
 
 install(TARGETS ${programs} RUNTIME DESTINATION bin)
-# The program's modules, found from its own path as ../${QB_MODULE_INSTALL_DIR} (platform/modules.h).
+# The program's modules, found from its own path as ../${QB_MODULE_INSTALL_DIR} (platform/Modules.h).
 get_property(modules GLOBAL PROPERTY QB_MODULES)
 install(TARGETS ${modules} LIBRARY DESTINATION ${QB_MODULE_INSTALL_DIR})
 install(DIRECTORY "${CMAKE_SOURCE_DIR}/resources/" DESTINATION share/quibblers)

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/recording.h"
+#include "platform/RecordingSource.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   // The bytes as a file that lives in memory only, reached by path like any recording.

@@ -11,7 +11,7 @@
 #include "CollectionServer.h"
 #include "HelpFormatter.h"
 #include "WindowKeys.h"
-#include "platform/resources.h"
+#include "platform/NSBundle.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include "DuplexAudioBackend.h"
 #include "TerminationSignals.h"
 #include "VoiceEngineState.h"
-#include "platform/live_sound.h"
-#include "platform/runloop.h"
+#include "platform/LiveSound.h"
+#include "platform/RunLoop.h"
 
 namespace {
 
@@ -28,12 +28,12 @@ const char* describeMode(std::uint16_t mode) {
 
 // Listing nothing is an answer, not a failure.
 int listDevices() {
-  std::string why;
-  bool moduleMissing = false;
-  const auto devices = platform::listLiveSoundDevices(why, &moduleMissing);
-  if (moduleMissing) return reportFailure(RunFailure::kBadInputOrOutput, why);
+  const auto devices = platform::listLiveSoundDevices();
   if (!devices) {
-    std::printf("no sound devices found (%s)\n", why.c_str());
+    if (devices.error().cause == platform::Cause::kModuleMissing) {
+      return reportFailure(RunFailure::kBadInputOrOutput, devices.message());
+    }
+    std::printf("no sound devices found (%s)\n", devices.message().c_str());
     return 0;
   }
   std::fputs(devices->c_str(), stdout);

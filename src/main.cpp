@@ -15,8 +15,8 @@
 #include "LiveRun.h"
 #include "TerminationSignals.h"
 #include "ViewModule.h"
-#include "platform/resources.h"
-#include "platform/window.h"
+#include "platform/NSBundle.h"
+#include "platform/Window.h"
 
 int main(int argc, char** argv) {
   // Before any thread exists, so every thread leaves SIGINT, SIGTERM and SIGHUP to the app.

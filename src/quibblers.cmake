@@ -13,8 +13,8 @@ add_library(qb_app STATIC
   HelpFormatter.cpp
   LiveRun.cpp)
 target_include_directories(qb_app PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/app)
-target_link_libraries(qb_app PUBLIC qb_engine THAnalytics qb_platform_offline qb_platform_sndfile
-                      qb_platform_ffmpeg qb_platform_modules qb_platform_posix PRIVATE qb_warnings)
+target_link_libraries(qb_app PUBLIC qb_engine THAnalytics qb_platform_offline_audio qb_platform_audio_files
+                      qb_platform_video qb_platform_modules qb_platform_core PRIVATE qb_warnings)
 # The remembered choices' key file; every run reads it (a headless answer for its analytics switch).
 pkg_check_modules(GLIB REQUIRED IMPORTED_TARGET glib-2.0)
 target_link_libraries(qb_app PRIVATE PkgConfig::GLIB)
@@ -36,15 +36,15 @@ target_link_libraries(qb_app_view PUBLIC qb_app qb_display PRIVATE PkgConfig::GL
 add_executable(quibblers main.cpp)
 # Every object of the program's own libraries is in it, and exported: the modules take what
 # they need of it (engine state, run loop, delegate) from the program, so there is one of each.
-set(qb_program_libraries qb_app qb_engine THAnalytics qb_platform_offline qb_platform_audio
-    qb_platform_sndfile qb_platform_ffmpeg qb_platform_modules qb_platform_posix
-    qb_platform_foundation qb_platform_netlink qb_platform_curl)
+set(qb_program_libraries qb_app qb_engine THAnalytics qb_platform_offline_audio qb_platform_audio
+    qb_platform_audio_files qb_platform_video qb_platform_modules qb_platform_core
+    qb_platform_device qb_platform_network)
 foreach(library IN LISTS qb_program_libraries)
   target_sources(quibblers PRIVATE $<TARGET_OBJECTS:${library}>)
 endforeach()
 target_link_libraries(quibblers PRIVATE qb_app qb_filter_pool_operators qb_warnings)
 set_target_properties(quibblers PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR} ENABLE_EXPORTS ON)
 
-qb_add_module(view qb_app_view qb_display qb_platform_egl qb_platform_cairo)
-qb_add_module(window qb_platform_sdl)
-qb_add_module(sound qb_platform_rtaudio)
+qb_add_module(view qb_app_view qb_display qb_platform_gl qb_platform_drawing)
+qb_add_module(window qb_platform_window)
+qb_add_module(sound qb_platform_sound_devices)

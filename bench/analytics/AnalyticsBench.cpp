@@ -11,7 +11,7 @@
 
 #include "Classes/Utils/Database/BeaconDatabase.h"
 #include "JSONUtils.h"
-#include "platform/file_manager.h"
+#include "platform/NSFileManager.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 #include "Classes/Utils/Database/BeaconDatabase.h"
 #include "CollectionServer.h"
 #include "JSONUtils.h"
-#include "platform/file_manager.h"
-#include "platform/reachability.h"
+#include "platform/NSFileManager.h"
+#include "platform/Reachability.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include "EAGLView.h"
 #include "QuibbleDebugView.h"
 #include "VoiceEngineState.h"
-#include "platform/resources.h"
-#include "platform/uiwindow.h"
+#include "platform/NSBundle.h"
+#include "platform/UIWindow.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include "PuppetAppDelegateAudio.h"
 #include "SoundTouchProcessor.h"
 #include "VoiceEngineState.h"
-#include "platform/audio_unit.h"
-#include "platform/log.h"
+#include "platform/AudioUnit.h"
+#include "platform/Log.h"
 
 namespace {
 

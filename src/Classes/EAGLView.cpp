@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "VoiceEngineState.h"
-#include "platform/log.h"
-#include "platform/uiimage.h"
+#include "platform/Log.h"
+#include "platform/UIImage.h"
 
 namespace {
 

@@ -16,10 +16,10 @@
 
 #include "CharacterAnimation.h"
 #include "CharacterVoices.h"
-#include "platform/eagl.h"
-#include "platform/gles.h"
-#include "platform/timer.h"
-#include "platform/uiview.h"
+#include "platform/EAGLContext.h"
+#include "platform/GLES.h"
+#include "platform/NSTimer.h"
+#include "platform/UIView.h"
 
 class EAGLView : public UIView, public CharacterAnimation {
  public:

@@ -4,8 +4,8 @@
 
 #include "PuppetAppDelegateAudio.h"
 #include "VoiceEngineState.h"
-#include "platform/audio_file.h"
-#include "platform/resources.h"
+#include "platform/AudioFile.h"
+#include "platform/NSBundle.h"
 
 namespace {
 // Clips closed while a greeting was still playing out: the audio thread may still be reading

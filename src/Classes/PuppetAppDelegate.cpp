@@ -2,8 +2,8 @@
 
 #include "Beacon.h"
 #include "VoiceEngineState.h"
-#include "platform/audio_unit.h"
-#include "platform/log.h"
+#include "platform/AudioUnit.h"
+#include "platform/Log.h"
 
 void PuppetAppDelegate::applicationDidFinishLaunching(UIApplication* application) {
   // The controller is reached later through Beacon::shared(); analytics never stops the app.

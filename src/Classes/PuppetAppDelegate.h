@@ -6,8 +6,8 @@
 
 #include "CharacterAnimation.h"
 #include "PuppetAppDelegateAudio.h"
-#include "platform/timer.h"
-#include "platform/uiapplication.h"
+#include "platform/NSTimer.h"
+#include "platform/UIApplication.h"
 
 class UIWindow;
 

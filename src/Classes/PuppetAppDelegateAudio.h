@@ -3,7 +3,7 @@
 // loader (Greeting.cpp) and the two session listeners. It touches only the engine's
 // process-wide state, so it lives with the engine and is tested without a window or a GL view;
 // PuppetAppDelegate adds the application lifecycle on top.
-#include "platform/audio_session.h"
+#include "platform/AudioSession.h"
 
 class PuppetAppDelegateAudio {
  public:

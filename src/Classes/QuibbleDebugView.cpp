@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "VoiceEngineState.h"
-#include "platform/uiimage.h"
+#include "platform/UIImage.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/uiview.h"
+#include "platform/UIView.h"
 
 class QuibbleDebugView : public UIView {
  public:

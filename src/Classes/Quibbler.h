@@ -11,8 +11,8 @@
 // Images draw at their own size from the view's top-left corner. Main thread only.
 #include <memory>
 
-#include "platform/uiimage.h"
-#include "platform/uiview.h"
+#include "platform/UIImage.h"
+#include "platform/UIView.h"
 
 class Quibbler : public UIView {
  public:

@@ -7,8 +7,8 @@
 #include "EngineRandom.h"
 #include "SoundTouchProcessor.h"
 #include "VoiceEngineState.h"
-#include "platform/audio_file.h"
-#include "platform/audio_unit.h"
+#include "platform/AudioFile.h"
+#include "platform/AudioUnit.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "Relaxed.h"
 #include "VoiceHandover.h"
-#include "platform/audio_types.h"
+#include "platform/AudioTypes.h"
 
 // Engine modes; the numbers are fixed (comparisons like "mode <= 1" depend on them).
 enum : std::uint16_t {

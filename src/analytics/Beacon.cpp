@@ -6,9 +6,9 @@
 #include "Classes/Utils/Database/BeaconDatabase.h"
 #include "CollectionServer.h"
 #include "FormEncoding.h"
-#include "platform/device.h"
-#include "platform/exceptions.h"
-#include "platform/log.h"
+#include "platform/UIDevice.h"
+#include "platform/NSException.h"
+#include "platform/Log.h"
 
 namespace {
 // Main thread only in this system; atomic so a stray reader elsewhere sees a whole pointer.

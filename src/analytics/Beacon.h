@@ -17,8 +17,8 @@
 
 #include "Classes/Utils/Database/BeaconDatabase.h"
 #include "JSONValue.h"
-#include "platform/location.h"
-#include "platform/url_connection.h"
+#include "platform/CLLocation.h"
+#include "platform/NSURLConnection.h"
 
 class Beacon : public CLLocationManagerDelegate, public NSURLConnectionDelegate {
  public:

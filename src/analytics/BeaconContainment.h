@@ -4,7 +4,7 @@
 #include <string>
 
 #include "Beacon.h"
-#include "platform/exceptions.h"
+#include "platform/NSException.h"
 
 // One readable line for the exception being handled.
 inline std::string describeCurrentException() {

@@ -10,9 +10,9 @@
 #include "CollectionServer.h"
 #include "FormEncoding.h"
 #include "JSONUtils.h"
-#include "platform/device.h"
-#include "platform/log.h"
-#include "platform/resources.h"
+#include "platform/UIDevice.h"
+#include "platform/Log.h"
+#include "platform/NSBundle.h"
 
 namespace {
 constexpr double kAsynchronousTimeout = 10.0;

@@ -12,7 +12,7 @@
 #include <regex>
 
 #include "ViewModule.h"
-#include "platform/output_file.h"
+#include "platform/OutputFile.h"
 
 namespace fs = std::filesystem;
 
@@ -171,6 +171,10 @@ std::unique_ptr<AnswerOutputs> AnswerOutputs::open(const AnswerOutputPaths& path
 
   std::unique_ptr<AnswerOutputs> out(new AnswerOutputs());
   out->given_ = paths;
+  auto refuse = [&error](const std::string& why) -> std::unique_ptr<AnswerOutputs> {
+    error = why;
+    return nullptr;
+  };
   auto resolved = [&](const char* option) {
     return std::find_if(targets.begin(), targets.end(),
                         [&](const Target& t) { return std::string(t.option) == option; })
@@ -178,20 +182,27 @@ std::unique_ptr<AnswerOutputs> AnswerOutputs::open(const AnswerOutputPaths& path
   };
   if (paths.speaker) {
     out->paths_.speaker = resolved("--speaker");
-    out->speakerFd_ = platform::createTemporaryBeside(*out->paths_.speaker, "part", out->speakerTemp_, error);
-    if (out->speakerFd_ < 0) return nullptr;
-    out->speaker_ = platform::WavStreamWriter::open(out->speakerFd_, *paths.speaker, error);
-    if (!out->speaker_) return nullptr;
+    auto temporary = platform::createTemporaryBeside(*out->paths_.speaker, "part");
+    if (!temporary) return refuse(temporary.message());
+    out->speakerFd_ = temporary->fd;
+    out->speakerTemp_ = temporary->path;
+    auto speaker = platform::WavStreamWriter::open(out->speakerFd_, *paths.speaker);
+    if (!speaker) return refuse(speaker.message());
+    out->speaker_ = std::move(*speaker);
   }
   if (paths.video) {
     out->paths_.video = resolved("--video");
-    out->video_ = platform::VideoWriter::open(*out->paths_.video, width, height, 24, error);
-    if (!out->video_) return nullptr;
+    auto video = platform::VideoWriter::open(*out->paths_.video, width, height, 24);
+    if (!video) return refuse(video.message());
+    out->video_ = std::move(*video);
     // The sound track goes through a temporary WAV beside the video.
-    out->trackFd_ = platform::createTemporaryBeside(*out->paths_.video, "track", out->trackTemp_, error);
-    if (out->trackFd_ < 0) return nullptr;
-    out->track_ = platform::WavStreamWriter::open(out->trackFd_, "the sound track of " + *paths.video, error);
-    if (!out->track_) return nullptr;
+    auto temporary = platform::createTemporaryBeside(*out->paths_.video, "track");
+    if (!temporary) return refuse(temporary.message());
+    out->trackFd_ = temporary->fd;
+    out->trackTemp_ = temporary->path;
+    auto track = platform::WavStreamWriter::open(out->trackFd_, "the sound track of " + *paths.video);
+    if (!track) return refuse(track.message());
+    out->track_ = std::move(*track);
   }
   if (paths.framesDir) {
     out->paths_.framesDir = resolved("--frames");
@@ -212,8 +223,10 @@ std::unique_ptr<AnswerOutputs> AnswerOutputs::open(const AnswerOutputPaths& path
   }
   if (paths.frameLog) {
     out->paths_.frameLog = resolved("--frame-log");
-    const int fd = platform::createTemporaryBeside(*out->paths_.frameLog, "part", out->logTemp_, error);
-    if (fd < 0) return nullptr;
+    auto temporary = platform::createTemporaryBeside(*out->paths_.frameLog, "part");
+    if (!temporary) return refuse(temporary.message());
+    const int fd = temporary->fd;
+    out->logTemp_ = temporary->path;
     out->log_ = fdopen(fd, "w");
     if (!out->log_) {
       close(fd);
@@ -242,17 +255,23 @@ void AnswerOutputs::fail(const std::string& why) {
   if (error_.empty()) error_ = why;
 }
 
+void AnswerOutputs::fail(const platform::Status& status) {
+  if (!status) fail(status.message());
+}
+
 void AnswerOutputs::addFrame(const std::uint8_t* rgba, double time, int mode, int mouthFrame,
                              int character) {
-  if (pngs_ && error_.empty() && !pngs_->writeFrame(rgba)) {
-    // Name the folder the person gave, not the temporary one.
-    std::string why = pngs_->error();
-    if (const auto at = why.find(framesTemp_ + "/"); at != std::string::npos) {
-      why.replace(at, framesTemp_.size() + 1, given_.framesDir->empty() ? "" : *given_.framesDir + "/");
+  if (pngs_ && error_.empty()) {
+    if (const platform::Status wrote = pngs_->writeFrame(rgba); !wrote) {
+      // Name the folder the person gave, not the temporary one.
+      std::string why = wrote.message();
+      if (const auto at = why.find(framesTemp_ + "/"); at != std::string::npos) {
+        why.replace(at, framesTemp_.size() + 1, given_.framesDir->empty() ? "" : *given_.framesDir + "/");
+      }
+      fail(why);
     }
-    fail(why);
   }
-  if (video_ && error_.empty() && !video_->writeFrame(rgba)) fail(video_->error());
+  if (video_ && error_.empty()) fail(video_->writeFrame(rgba));
   if (log_ && error_.empty() &&
       std::fprintf(log_, "%zu,%.6f,%d,%d,%d\n", frames_, time, mode, mouthFrame, character) < 0) {
     fail("cannot write " + *given_.frameLog + ": " + std::strerror(errno));
@@ -263,40 +282,37 @@ void AnswerOutputs::addFrame(const std::uint8_t* rgba, double time, int mode, in
 void AnswerOutputs::addAudio(const std::int16_t* microphone, const std::int16_t* speaker,
                              std::size_t count) {
   if (!error_.empty()) return;
-  if (speaker_ && !speaker_->write(speaker, count)) fail(speaker_->error());
+  if (speaker_) fail(speaker_->write(speaker, count));
   if (track_) {
     mix_.resize(count);
     mixForBystander(microphone, speaker, count, mix_.data());
-    if (!track_->write(mix_.data(), count)) fail(track_->error());
+    fail(track_->write(mix_.data(), count));
   }
 }
 
 bool AnswerOutputs::finish(std::string& error) {
   // Complete everything in the temporary files first...
   if (error_.empty() && speaker_) {
-    if (!speaker_->close()) fail(speaker_->error());
+    fail(speaker_->close());
     const int fd = speakerFd_;
     speakerFd_ = -1;
     platform::makePublic(fd);
-    std::string why;
-    if (!platform::syncAndClose(fd, *given_.speaker, why)) fail(why);
+    fail(platform::syncAndClose(fd, *given_.speaker));
   }
   if (error_.empty() && log_) {
     platform::makePublic(fileno(log_));
-    std::string why;
     if (std::fflush(log_) != 0) fail("cannot write " + *given_.frameLog + ": " + std::strerror(errno));
     const int fd = dup(fileno(log_));
     std::fclose(log_);
     log_ = nullptr;
-    if (error_.empty() && !platform::syncAndClose(fd, *given_.frameLog, why)) fail(why);
+    if (error_.empty()) fail(platform::syncAndClose(fd, *given_.frameLog));
   }
   if (error_.empty() && video_) {
-    if (!track_->close()) fail(track_->error());
+    fail(track_->close());
     const int fd = trackFd_;
     trackFd_ = -1;
-    std::string why;
     if (close(fd) != 0) fail("cannot write the sound track of " + *given_.video + ": " + std::strerror(errno));
-    if (error_.empty() && !video_->complete(trackTemp_, why)) fail(why);
+    if (error_.empty()) fail(video_->complete(trackTemp_));
   }
   if (error_.empty() && pngs_ && pngs_->framesWritten() == 0) fail("no frame was rendered");
 
@@ -311,10 +327,7 @@ bool AnswerOutputs::finish(std::string& error) {
   };
   if (paths_.speaker) place(speakerTemp_, *paths_.speaker);
   if (paths_.frameLog) place(logTemp_, *paths_.frameLog);
-  if (error_.empty() && video_) {
-    std::string why;
-    if (!video_->commit(why)) fail(why);
-  }
+  if (error_.empty() && video_) fail(video_->commit());
   if (error_.empty() && pngs_) {
     if (const std::string why = replaceFolder(framesTemp_, *paths_.framesDir); !why.empty()) {
       fail("cannot write frames into " + *given_.framesDir + ": " + why);

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "WavFile.h"
-#include "platform/png_frames.h"
-#include "platform/video.h"
+#include "platform/PngFrames.h"
+#include "platform/VideoWriter.h"
 
 struct AnswerOutputPaths {
   std::optional<std::string> speaker;
@@ -61,6 +61,7 @@ class AnswerOutputs {
  private:
   AnswerOutputs() = default;
   void fail(const std::string& why);
+  void fail(const platform::Status& status);  // when it failed
 
   AnswerOutputPaths given_;  // as the person gave them, for messages
   AnswerOutputPaths paths_;  // the final paths, links resolved

@@ -23,16 +23,15 @@ int reportFailure(RunFailure failure, const std::string& what) {
 }
 
 std::optional<platform::LiveSound> probeLiveAudio(const LaunchOptions& options, int& status) {
-  std::string why;
-  bool moduleMissing = false;
-  auto sound = platform::openLiveSound(options.inputDevice, options.outputDevice, why, &moduleMissing);
+  auto sound = platform::openLiveSound(options.inputDevice, options.outputDevice);
   if (!sound) {
+    const bool moduleMissing = sound.error().cause == platform::Cause::kModuleMissing;
     status = reportFailure(moduleMissing ? RunFailure::kBadInputOrOutput : RunFailure::kNoDisplayOrSound,
-                           why + "; " + kTryOffline);
+                           sound.message() + "; " + kTryOffline);
     return std::nullopt;
   }
   seedEngineRandom(freshRandomSeed());
-  return sound;
+  return std::move(*sound);
 }
 
 InstalledAudio::InstalledAudio(std::shared_ptr<platform::AudioBackend> backend) {

@@ -10,9 +10,9 @@
 
 #include "CharacterAnimation.h"
 #include "LaunchOptions.h"
-#include "platform/audio_backend.h"
-#include "platform/live_sound.h"
-#include "platform/uiapplication.h"
+#include "platform/AudioBackend.h"
+#include "platform/LiveSound.h"
+#include "platform/UIApplication.h"
 
 class UIWindow;
 

@@ -14,9 +14,9 @@
 #include "TerminationSignals.h"
 #include "ViewModule.h"
 #include "VoiceEngineState.h"
-#include "platform/recording.h"
-#include "platform/progress.h"
-#include "platform/runloop.h"
+#include "platform/RecordingSource.h"
+#include "platform/Progress.h"
+#include "platform/RunLoop.h"
 
 namespace {
 
@@ -85,9 +85,10 @@ class HeadlessRun {
   // writer comes, or a termination signal interrupts it.
   std::optional<int> openInput() {
     std::string note;
-    recording_ = platform::openRecording(*options_.mic, error_, note);
+    auto recording = platform::openRecording(*options_.mic, note);
     if (TerminationSignals::received()) return interrupted(0, std::nullopt);
-    if (!recording_) return reportFailure(RunFailure::kBadInputOrOutput, error_);
+    if (!recording) return reportFailure(RunFailure::kBadInputOrOutput, recording.message());
+    recording_ = std::move(*recording);
     if (!note.empty()) std::fprintf(stderr, "quibblers: %s\n", note.c_str());
     if (auto length = recording_->length()) total_ = static_cast<double>(*length) / 44100.0;
     return std::nullopt;

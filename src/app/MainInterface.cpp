@@ -4,7 +4,7 @@
 
 #include "TuningPanelView.h"
 #include "VoiceEngineState.h"
-#include "platform/eagl.h"
+#include "platform/EAGLContext.h"
 
 std::unique_ptr<MainInterface> MainInterface::load(bool flat, bool tuning, std::string& error) {
   auto ui = std::make_unique<MainInterface>();

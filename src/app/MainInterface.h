@@ -7,7 +7,7 @@
 #include "EAGLView.h"
 #include "QuibbleDebugView.h"
 #include "Quibbler.h"
-#include "platform/uiwindow.h"
+#include "platform/UIWindow.h"
 
 struct MainInterface {
   std::shared_ptr<UIWindow> window;

@@ -1,6 +1,6 @@
 #include "MicrophoneOffView.h"
 
-#include "platform/uiimage.h"
+#include "platform/UIImage.h"
 
 namespace {
 constexpr CGFloat kMargin = 6;

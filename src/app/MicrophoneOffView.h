@@ -4,7 +4,7 @@
 // text down the left. It takes no touches, so drags pass through it.
 #include <memory>
 
-#include "platform/uiview.h"
+#include "platform/UIView.h"
 
 class MicrophoneOffView : public UIView {
  public:

@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <ctime>
 
-#include "platform/interruption.h"
+#include "platform/Interruption.h"
 
 namespace {
 

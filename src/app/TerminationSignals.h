@@ -10,7 +10,7 @@
 // the write fail instead of killing the process.
 #include <functional>
 
-#include "platform/runloop.h"
+#include "platform/RunLoop.h"
 
 class TerminationSignals {
  public:

@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "QuibbleDebugView.h"
-#include "platform/uiimage.h"
+#include "platform/UIImage.h"
 
 TuningPanelView::TuningPanelView() : UIView(CGRectMake(0, 0, 320, 480)) { setUserInteractionEnabled(false); }
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/uiview.h"
+#include "platform/UIView.h"
 
 class TuningPanelView : public UIView {
  public:

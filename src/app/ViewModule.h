@@ -10,7 +10,7 @@
 #include "AppHost.h"
 #include "AppSettings.h"
 #include "LaunchOptions.h"
-#include "platform/png_frames.h"
+#include "platform/PngFrames.h"
 
 namespace platform {
 class DuplexAudioBackend;

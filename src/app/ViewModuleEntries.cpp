@@ -4,8 +4,8 @@
 #include "MainInterface.h"
 #include "ViewModule.h"
 #include "WindowApp.h"
-#include "platform/modules.h"
-#include "platform/runloop.h"
+#include "platform/Modules.h"
+#include "platform/RunLoop.h"
 
 namespace {
 
@@ -53,7 +53,12 @@ QB_MODULE_ENTRY AnswerPictures* qb_view_answer_pictures(bool flat, bool tuning, 
 
 QB_MODULE_ENTRY platform::FrameSeries* qb_view_png_frames(const std::string& dir, int width, int height,
                                                           std::string& error) {
-  return platform::PngFrameWriter::open(dir, width, height, error).release();
+  auto frames = platform::PngFrameWriter::open(dir, width, height);
+  if (!frames) {
+    error = frames.message();
+    return nullptr;
+  }
+  return frames->release();
 }
 
 QB_MODULE_ENTRY int qb_view_run_window_app(const LaunchOptions& options,

@@ -12,8 +12,8 @@
 #include "VoiceEngineState.h"
 #include "WindowControls.h"
 #include "WindowRecorder.h"
-#include "platform/runloop.h"
-#include "platform/window.h"
+#include "platform/RunLoop.h"
+#include "platform/Window.h"
 
 namespace {
 
@@ -168,11 +168,12 @@ int runWindowApp(const LaunchOptions& options, std::shared_ptr<platform::DuplexA
   };
   events.closeRequested = [&] { quit(); };
   events.redrawNeeded = [&] { show(true); };
-  window = platform::openWindow("Quibblers", ui->window->pixelWidth(), ui->window->pixelHeight(),
-                                320, 480, options.fullScreen || stored.fullScreen.value_or(false),
-                                std::move(events), error, stored.windowWidth.value_or(0),
-                                stored.windowHeight.value_or(0));
-  if (!window) return reportFailure(RunFailure::kNoDisplayOrSound, error + "; " + kTryOffline);
+  auto opened = platform::openWindow("Quibblers", ui->window->pixelWidth(), ui->window->pixelHeight(),
+                                     320, 480, options.fullScreen || stored.fullScreen.value_or(false),
+                                     std::move(events), stored.windowWidth.value_or(0),
+                                     stored.windowHeight.value_or(0));
+  if (!opened) return reportFailure(RunFailure::kNoDisplayOrSound, opened.message() + "; " + kTryOffline);
+  window = std::move(*opened);
 
   // What the settings file should hold now; written when it differs from what it holds.
   AppSettings remembered = stored;

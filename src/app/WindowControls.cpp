@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "platform/uiimage.h"
+#include "platform/UIImage.h"
 
 namespace {
 

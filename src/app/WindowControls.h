@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/uiwindow.h"
+#include "platform/UIWindow.h"
 
 enum class ControlAction { Previous, Next, Microphone, Record, Help };
 

@@ -11,8 +11,8 @@
 #include <filesystem>
 
 #include "WavFile.h"
-#include "platform/output_file.h"
-#include "platform/video.h"
+#include "platform/OutputFile.h"
+#include "platform/VideoWriter.h"
 
 namespace fs = std::filesystem;
 
@@ -101,13 +101,21 @@ bool WindowRecorder::start(const std::string& folder, double now, std::string& e
   auto take = std::make_shared<Take>();
   take->folder = folder;
   take->path = freshName(folder);
-  take->video = platform::VideoWriter::open(take->path, width_, height_, kFramesPerSecond, error);
-  if (!take->video) return false;
+  auto refuse = [&error](const std::string& why) {
+    error = why;
+    return false;
+  };
+  auto video = platform::VideoWriter::open(take->path, width_, height_, kFramesPerSecond);
+  if (!video) return refuse(video.message());
+  take->video = std::move(*video);
   take->video->setInterruptible(false);
-  take->trackFd = platform::createTemporaryBeside(take->path, "track", take->trackTemp, error);
-  if (take->trackFd < 0) return false;
-  take->track = platform::WavStreamWriter::open(take->trackFd, "the sound of " + take->path, error);
-  if (!take->track) return false;
+  auto temporary = platform::createTemporaryBeside(take->path, "track");
+  if (!temporary) return refuse(temporary.message());
+  take->trackFd = temporary->fd;
+  take->trackTemp = temporary->path;
+  auto track = platform::WavStreamWriter::open(take->trackFd, "the sound of " + take->path);
+  if (!track) return refuse(track.message());
+  take->track = std::move(*track);
 
   if (buffers_.empty()) {
     buffers_.assign(kBuffers, std::vector<std::uint8_t>(std::size_t(width_) * height_ * 4));
@@ -213,7 +221,7 @@ void WindowRecorder::encode(std::shared_ptr<Take> take) {
     while (why.empty()) {
       const std::size_t n = ring_.pop(sound.data(), sound.size());
       if (n == 0) break;
-      if (!take->track->write(sound.data(), n)) why = take->track->error();
+      if (const platform::Status wrote = take->track->write(sound.data(), n); !wrote) why = wrote.message();
     }
   };
   for (;;) {
@@ -232,7 +240,7 @@ void WindowRecorder::encode(std::shared_ptr<Take> take) {
       const std::uint8_t* pixels = buffers_[next.buffer].data();
       std::uint64_t repeats = 0;
       do {
-        if (!take->video->writeFrame(pixels)) why = take->video->error();
+        if (const platform::Status wrote = take->video->writeFrame(pixels); !wrote) why = wrote.message();
         ++written;
         ++repeats;
       } while (why.empty() && written <= next.index);
@@ -251,14 +259,17 @@ void WindowRecorder::encode(std::shared_ptr<Take> take) {
   if (why.empty()) {
     const int fd = take->trackFd;
     take->trackFd = -1;
-    if (!take->track->close()) {
-      why = take->track->error();
+    if (const platform::Status closed = take->track->close(); !closed) {
+      why = closed.message();
     } else if (close(fd) != 0) {
       why = "cannot write the sound of " + take->path + ": " + std::strerror(errno);
     } else if (written == 0) {
       why = "nothing was recorded";
     } else {
-      saved = take->video->complete(take->trackTemp, why) && take->video->commit(why);
+      platform::Status done = take->video->complete(take->trackTemp);
+      if (done) done = take->video->commit();
+      saved = done.ok();
+      if (!saved) why = done.message();
     }
   }
   if (!saved) {

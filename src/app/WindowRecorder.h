@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "DuplexAudioBackend.h"
-#include "platform/runloop.h"
-#include "platform/sample_ring.h"
+#include "platform/RunLoop.h"
+#include "platform/SampleRing.h"
 
 class WindowRecorder {
  public:

@@ -6,7 +6,7 @@
 
 #include "Classes/Utils/Database/BeaconDatabase.h"
 #include "StoreFixture.h"
-#include "platform/exceptions.h"
+#include "platform/NSException.h"
 
 namespace {
 

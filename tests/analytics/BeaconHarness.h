@@ -11,11 +11,11 @@
 #include "CollectionServer.h"
 #include "StoreFixture.h"
 #include "TestServers.h"
-#include "platform/current_runloop.h"
-#include "platform/device.h"
-#include "platform/location.h"
-#include "platform/reachability.h"
-#include "platform/runloop.h"
+#include "platform/CurrentRunLoop.h"
+#include "platform/UIDevice.h"
+#include "platform/CLLocation.h"
+#include "platform/Reachability.h"
+#include "platform/RunLoop.h"
 
 inline constexpr const char* kCode = "9d4c2b7e81f03a56c7e2d19b40f8a635";
 

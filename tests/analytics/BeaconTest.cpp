@@ -4,8 +4,8 @@
 #include <fstream>
 
 #include "BeaconHarness.h"
-#include "platform/exceptions.h"
-#include "platform/log.h"
+#include "platform/NSException.h"
+#include "platform/Log.h"
 
 using BeaconSession = BeaconHarness;
 

@@ -2,7 +2,7 @@
 
 #include "BeaconHarness.h"
 #include "JSONUtils.h"
-#include "platform/resources.h"
+#include "platform/NSBundle.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 
 #include "Classes/Utils/Database/Database.h"
 #include "StoreFixture.h"
-#include "platform/exceptions.h"
-#include "platform/log.h"
+#include "platform/NSException.h"
+#include "platform/Log.h"
 
 namespace fs = std::filesystem;
 

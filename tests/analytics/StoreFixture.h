@@ -7,7 +7,7 @@
 #include <string>
 
 #include "TempDir.h"
-#include "platform/file_manager.h"
+#include "platform/NSFileManager.h"
 
 class StoreFixture : public ::testing::Test {
  protected:

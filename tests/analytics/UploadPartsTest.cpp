@@ -7,7 +7,7 @@
 
 #include "CollectionServer.h"
 #include "FormEncoding.h"
-#include "platform/device.h"
+#include "platform/UIDevice.h"
 
 TEST(DeviceFacts, IdentifierIsAnAppSpecificHashNeverTheMachineId) {
   const std::string machineId = "3d1219c7c4c5404aaa1f6d2a48adfda4";

@@ -20,7 +20,7 @@
 #include "StoreQuery.h"
 #include "TempDir.h"
 #include "WavFile.h"
-#include "platform/video.h"
+#include "platform/VideoWriter.h"
 
 namespace fs = std::filesystem;
 

@@ -14,8 +14,8 @@
 #include "TempDir.h"
 #include "ToneAnalysis.h"
 #include "WavFile.h"
-#include "platform/png_frames.h"
-#include "platform/video.h"
+#include "platform/PngFrames.h"
+#include "platform/VideoWriter.h"
 
 namespace {
 
@@ -138,10 +138,10 @@ TEST_F(HeadlessAnswer, TheVideoShowsTheCharacterAnsweringEachUtteranceAnOctaveUp
     EXPECT_NE(it, rows.end());
     std::vector<std::uint8_t> pixels;
     int w = 0, h = 0;
-    std::string error;
     char name[32];
     std::snprintf(name, sizeof name, "frame_%06d.png", it == rows.end() ? 0 : it->tick);
-    EXPECT_TRUE(platform::readPng(dir.file("frames") + "/" + name, pixels, w, h, error)) << error;
+    const platform::Status read = platform::readPng(dir.file("frames") + "/" + name, pixels, w, h);
+    EXPECT_TRUE(read) << read.message();
     return pixels;
   };
   const auto closed = frameOf([](const FrameRow& r) { return r.mode == 0 && r.mouth == 0; });

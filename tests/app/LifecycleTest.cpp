@@ -13,7 +13,7 @@
 #include "RecordingAudioBackend.h"
 #include "TempDir.h"
 #include "VoiceEngineState.h"
-#include "platform/runloop.h"
+#include "platform/RunLoop.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include "QuibbleDebugView.h"
 #include "TuningPanelView.h"
 #include "VoiceEngineState.h"
-#include "platform/uiimage.h"
+#include "platform/UIImage.h"
 
 namespace {
 bool intersects(CGRect a, CGRect b) {

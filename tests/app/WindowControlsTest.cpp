@@ -6,7 +6,7 @@
 #include <regex>
 
 #include "WindowFixture.h"
-#include "platform/video.h"
+#include "platform/VideoWriter.h"
 
 namespace {
 
@@ -170,8 +170,7 @@ TEST_F(Controls, ARecordingKeepsTheAnswerAnOctaveUpWithoutTheControls) {
     std::snprintf(name, sizeof name, "frame%03d.png", i);
     std::vector<std::uint8_t> pixels;
     int fw = 0, fh = 0;
-    std::string error;
-    if (!platform::readPng(dir.file(name), pixels, fw, fh, error)) break;
+    if (!platform::readPng(dir.file(name), pixels, fw, fh)) break;
     ASSERT_EQ(fw, 640);
     ASSERT_EQ(fh, 960);
     frames.push_back(std::move(pixels));

@@ -18,7 +18,7 @@
 #include "TempDir.h"
 #include "ToneAnalysis.h"
 #include "WavFile.h"
-#include "platform/png_frames.h"
+#include "platform/PngFrames.h"
 
 namespace {
 
@@ -53,8 +53,7 @@ int nearestCharacter(const Colour& seen) {
     std::snprintf(name, sizeof name, "/resources/QB_%02d_00.png", character);
     std::vector<std::uint8_t> art;
     int w = 0, h = 0;
-    std::string error;
-    if (!platform::readPng(std::string(QB_SOURCE_DIR) + name, art, w, h, error)) continue;
+    if (!platform::readPng(std::string(QB_SOURCE_DIR) + name, art, w, h)) continue;
     const Colour c = bodyColour(art, w, h);
     const double d = std::hypot(c.r - seen.r, c.g - seen.g, c.b - seen.b);
     if (d < bestDistance) {
@@ -135,8 +134,8 @@ class WindowApp : public ::testing::Test {
   void screenshot(const std::string& name, std::vector<std::uint8_t>& pixels, int& w, int& h) {
     const std::string shot = dir.file(name + ".png");
     EXPECT_EQ(tool({"import", "-window", windowId, shot}), 0);
-    std::string error;
-    EXPECT_TRUE(platform::readPng(shot, pixels, w, h, error)) << error;
+    const platform::Status read = platform::readPng(shot, pixels, w, h);
+    EXPECT_TRUE(read) << read.message();
   }
 
   // The character the window shows now.

@@ -5,7 +5,7 @@
 #include "PuppetAppDelegateAudio.h"
 #include "RecordingAudioBackend.h"
 #include "VoiceEngineState.h"
-#include "platform/runloop.h"
+#include "platform/RunLoop.h"
 
 namespace {
 

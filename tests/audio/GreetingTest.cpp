@@ -9,9 +9,9 @@
 #include "ToneAnalysis.h"
 #include "VoiceEngineState.h"
 #include "WavFile.h"
-#include "platform/audio_file.h"
-#include "platform/log.h"
-#include "platform/resources.h"
+#include "platform/AudioFile.h"
+#include "platform/Log.h"
+#include "platform/NSBundle.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/png_frames.h"
+#include "platform/PngFrames.h"
 
 namespace {
 
@@ -20,10 +20,9 @@ struct Image {
 
 Image load(const std::string& relative) {
   Image image;
-  std::string error;
-  EXPECT_TRUE(platform::readPng(std::string(QB_SOURCE_DIR) + "/" + relative, image.rgba, image.width,
-                                image.height, error))
-      << error;
+  const platform::Status read =
+      platform::readPng(std::string(QB_SOURCE_DIR) + "/" + relative, image.rgba, image.width, image.height);
+  EXPECT_TRUE(read) << read.message();
   return image;
 }
 

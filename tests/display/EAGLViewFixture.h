@@ -10,7 +10,7 @@
 #include "EAGLView.h"
 #include "TempDir.h"
 #include "VoiceEngineState.h"
-#include "platform/resources.h"
+#include "platform/NSBundle.h"
 
 class EAGLViewTest : public ::testing::Test {
  protected:

@@ -4,8 +4,8 @@
 #include <set>
 
 #include "EAGLViewFixture.h"
-#include "platform/log.h"
-#include "platform/runloop.h"
+#include "platform/Log.h"
+#include "platform/RunLoop.h"
 
 TEST_F(EAGLViewTest, CreationShowsCharacterZeroCentredOnWhite) {
   writeArtwork();

@@ -5,7 +5,7 @@
 
 #include "EAGLViewFixture.h"
 #include "QuibbleDebugView.h"
-#include "platform/uiwindow.h"
+#include "platform/UIWindow.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include "DisplayFixtures.h"
 #include "Quibbler.h"
 #include "TempDir.h"
-#include "platform/resources.h"
-#include "platform/uikit.h"
+#include "platform/NSBundle.h"
+#include "platform/UIKit.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "RtAudioBackend.h"
 #include "TempDir.h"
 #include "WavFile.h"
-#include "platform/resources.h"
+#include "platform/NSBundle.h"
 #include "EngineHarness.h"
 #include "FilterDesignPool.h"
 #include "ToneAnalysis.h"

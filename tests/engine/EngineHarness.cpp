@@ -7,7 +7,7 @@
 #include "EngineRandom.h"
 #include "SoundTouchProcessor.h"
 #include "VoiceEngineState.h"
-#include "platform/audio_file.h"
+#include "platform/AudioFile.h"
 
 EngineHarness::EngineHarness(UInt32 frames, bool greetingFirst)
     : frames_(frames), backend_(std::make_shared<RecordingAudioBackend>()) {

@@ -10,7 +10,7 @@
 #include "PuppetAppDelegateAudio.h"
 #include "TempDir.h"
 #include "WavFile.h"
-#include "platform/resources.h"
+#include "platform/NSBundle.h"
 #include "ToneAnalysis.h"
 #include "VoiceEngineState.h"
 

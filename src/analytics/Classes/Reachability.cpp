@@ -4,9 +4,9 @@
 
 #include <cstring>
 
-#include "platform/current_runloop.h"
-#include "platform/exceptions.h"
-#include "platform/notification_center.h"
+#include "platform/CurrentRunLoop.h"
+#include "platform/NSException.h"
+#include "platform/NSNotificationCenter.h"
 
 namespace {
 constexpr const char* kSourceFile = "Classes/Reachability.cpp";

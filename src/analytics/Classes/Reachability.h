@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/reachability.h"
+#include "platform/Reachability.h"
 
 enum NetworkStatus {
   NetworkStatusNotReachable = 0,

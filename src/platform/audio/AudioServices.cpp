@@ -1,5 +1,5 @@
 // The session and unit calls, forwarded to the installed back end.
-#include "platform/audio_backend.h"
+#include "platform/AudioBackend.h"
 
 namespace platform {
 namespace {

@@ -9,9 +9,9 @@
 #include <utility>
 #include <vector>
 
-#include "platform/audio_backend.h"
-#include "platform/runloop.h"
-#include "platform/sample_ring.h"
+#include "platform/AudioBackend.h"
+#include "platform/RunLoop.h"
+#include "platform/SampleRing.h"
 
 namespace platform {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "platform/exceptions.h"
+#include "platform/NSException.h"
 
 namespace {
 

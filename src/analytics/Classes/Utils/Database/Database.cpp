@@ -2,9 +2,9 @@
 
 #include <sqlite3.h>
 
-#include "platform/exceptions.h"
-#include "platform/file_manager.h"
-#include "platform/log.h"
+#include "platform/NSException.h"
+#include "platform/NSFileManager.h"
+#include "platform/Log.h"
 
 namespace {
 constexpr const char* kSourceFile = "Classes/Utils/Database/Database.cpp";
