@@ -19,7 +19,7 @@ class LiveAudioOn : public ::testing::TestWithParam<SoundServerKind> {};
 
 INSTANTIATE_TEST_SUITE_P(Servers, LiveAudioOn,
                          ::testing::Values(SoundServerKind::PulseAudio, SoundServerKind::PipeWire),
-                         [](const auto& info) { return std::string(PrivateSoundServer::name(info.param)); });
+                         [](const auto& server) { return std::string(PrivateSoundServer::name(server.param)); });
 
 TEST_P(LiveAudioOn, AnswersARecordingPlayedIntoTheVirtualMicrophoneAnOctaveUp) {
   if (!PrivateSoundServer::available(GetParam())) GTEST_SKIP() << "the sound server or its tools are not installed";
