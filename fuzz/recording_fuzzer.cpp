@@ -23,12 +23,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   lseek(fd, 0, SEEK_SET);
   const std::string path = "/proc/self/fd/" + std::to_string(fd);
 
-  std::string error;
   std::string note;
-  auto recording = platform::openRecording(path, error, note);
-  if (!recording) {
-    if (error.empty()) std::abort();  // a refusal always says why
+  auto opened = platform::openRecording(path, note);
+  if (!opened) {
+    if (opened.message().empty()) std::abort();  // a refusal always says why
   } else {
+    auto& recording = *opened;
     std::vector<std::int16_t> block(4096);
     std::uint64_t total = 0;
     while (const std::size_t got = recording->read(block.data(), block.size())) {
