@@ -112,6 +112,7 @@ manual)
     page=$dir/root/usr/share/man/man1/$name.1.gz
     MANWIDTH=80 man --warnings -l "$page" >"$scratch/$name.txt" 2>"$scratch/warnings" || fail "man -l $page"
     [ ! -s "$scratch/warnings" ] || fail "$name.1: $(cat "$scratch/warnings")"
+    "$dir/root/usr/bin/$name" --version | grep -q "^$name [0-9]" || fail "$name --version does not name itself and its version"
   done
   # Defaults under the home folder read ~/..., not the home of whoever built the package.
   zcat "$dir/root/usr/share/man/man1/quibblers-collection-server.1.gz" | grep -qF -- 'TEXT=~/.local/share/' ||

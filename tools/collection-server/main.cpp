@@ -64,6 +64,7 @@ unsigned connectionsWithinFileLimit(unsigned wanted) {
 int main(int argc, char** argv) {
   CLI::App app{"Collector for Quibblers' usage reports: keeps each accepted upload in a database"};
   app.fallthrough();
+  app.set_version_flag("--version", "quibblers-collection-server " QB_VERSION, "print the version and exit");
   std::string listen = QB_COLLECTION_SERVER;
   std::string database = defaultDatabasePath();
   bool printOnly = false;
