@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <regex>
+#include <utility>
 
 #include "ViewModule.h"
 #include "platform/OutputFile.h"
@@ -184,9 +185,8 @@ std::unique_ptr<AnswerOutputs> AnswerOutputs::open(const AnswerOutputPaths& path
     out->paths_.speaker = resolved("--speaker");
     auto temporary = platform::createTemporaryBeside(*out->paths_.speaker, "part");
     if (!temporary) return refuse(temporary.message());
-    out->speakerFd_ = temporary->fd;
-    out->speakerTemp_ = temporary->path;
-    auto speaker = platform::WavStreamWriter::open(out->speakerFd_, *paths.speaker);
+    out->speakerTemp_ = std::move(*temporary);
+    auto speaker = platform::WavStreamWriter::open(out->speakerTemp_.fd, *paths.speaker);
     if (!speaker) return refuse(speaker.message());
     out->speaker_ = std::move(*speaker);
   }
@@ -198,9 +198,8 @@ std::unique_ptr<AnswerOutputs> AnswerOutputs::open(const AnswerOutputPaths& path
     // The sound track goes through a temporary WAV beside the video.
     auto temporary = platform::createTemporaryBeside(*out->paths_.video, "track");
     if (!temporary) return refuse(temporary.message());
-    out->trackFd_ = temporary->fd;
-    out->trackTemp_ = temporary->path;
-    auto track = platform::WavStreamWriter::open(out->trackFd_, "the sound track of " + *paths.video);
+    out->trackTemp_ = std::move(*temporary);
+    auto track = platform::WavStreamWriter::open(out->trackTemp_.fd, "the sound track of " + *paths.video);
     if (!track) return refuse(track.message());
     out->track_ = std::move(*track);
   }
@@ -242,11 +241,11 @@ AnswerOutputs::~AnswerOutputs() {
   speaker_.reset();
   track_.reset();
   video_.reset();
-  if (speakerFd_ >= 0) close(speakerFd_);
-  if (trackFd_ >= 0) close(trackFd_);
+  if (speakerTemp_.fd >= 0) close(speakerTemp_.fd);
+  if (trackTemp_.fd >= 0) close(trackTemp_.fd);
   if (log_) std::fclose(log_);
-  removeTemporary(speakerTemp_);
-  removeTemporary(trackTemp_);
+  removeTemporary(speakerTemp_.path);
+  removeTemporary(trackTemp_.path);
   removeTemporary(logTemp_);
   removeTemporary(framesTemp_);
 }
@@ -294,8 +293,7 @@ bool AnswerOutputs::finish(std::string& error) {
   // Complete everything in the temporary files first...
   if (error_.empty() && speaker_) {
     fail(speaker_->close());
-    const int fd = speakerFd_;
-    speakerFd_ = -1;
+    const int fd = std::exchange(speakerTemp_.fd, -1);
     platform::makePublic(fd);
     fail(platform::syncAndClose(fd, *given_.speaker));
   }
@@ -309,10 +307,9 @@ bool AnswerOutputs::finish(std::string& error) {
   }
   if (error_.empty() && video_) {
     fail(track_->close());
-    const int fd = trackFd_;
-    trackFd_ = -1;
+    const int fd = std::exchange(trackTemp_.fd, -1);
     if (close(fd) != 0) fail("cannot write the sound track of " + *given_.video + ": " + std::strerror(errno));
-    if (error_.empty()) fail(video_->complete(trackTemp_));
+    if (error_.empty()) fail(video_->complete(trackTemp_.path));
   }
   if (error_.empty() && pngs_ && pngs_->framesWritten() == 0) fail("no frame was rendered");
 
@@ -325,7 +322,7 @@ bool AnswerOutputs::finish(std::string& error) {
       temporary.clear();
     }
   };
-  if (paths_.speaker) place(speakerTemp_, *paths_.speaker);
+  if (paths_.speaker) place(speakerTemp_.path, *paths_.speaker);
   if (paths_.frameLog) place(logTemp_, *paths_.frameLog);
   if (error_.empty() && video_) fail(video_->commit());
   if (error_.empty() && pngs_) {

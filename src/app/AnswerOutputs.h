@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "WavFile.h"
+#include "platform/OutputFile.h"
 #include "platform/PngFrames.h"
 #include "platform/VideoWriter.h"
 
@@ -65,9 +66,9 @@ class AnswerOutputs {
 
   AnswerOutputPaths given_;  // as the person gave them, for messages
   AnswerOutputPaths paths_;  // the final paths, links resolved
-  std::string speakerTemp_, trackTemp_, logTemp_, framesTemp_;
-  int speakerFd_ = -1;
-  int trackFd_ = -1;
+  // Written through these until finish() renames them into place (fd -1 once closed).
+  platform::TemporaryFile speakerTemp_{-1, {}}, trackTemp_{-1, {}};
+  std::string logTemp_, framesTemp_;
   std::unique_ptr<platform::WavStreamWriter> speaker_;
   std::unique_ptr<platform::WavStreamWriter> track_;
   std::vector<std::int16_t> mix_;
