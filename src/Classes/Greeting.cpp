@@ -9,26 +9,31 @@
 
 namespace {
 // Clips closed while a greeting was still playing out: the audio thread may still be reading
-// the old handle in that cycle, so it is released at a later load, once no greeting runs.
-std::vector<AudioFileID>& retiredClips() {
-  static std::vector<AudioFileID> clips;
-  return clips;
-}
+// the old handle in that cycle, so it is released at a later load, once no greeting runs, or at
+// exit, when the audio has long stopped.
+struct RetiredClips {
+  std::vector<AudioFileID> clips;
+  void release() {
+    for (AudioFileID clip : clips) AudioFileClose(clip);
+    clips.clear();
+  }
+  ~RetiredClips() { release(); }
+};
 
-void releaseRetiredClips() {
-  for (AudioFileID clip : retiredClips()) AudioFileClose(clip);
-  retiredClips().clear();
+RetiredClips& retiredClips() {
+  static RetiredClips retired;
+  return retired;
 }
 }  // namespace
 
 void PuppetAppDelegateAudio::loadGreeting() {
   if (greetingIsLoaded != 0) return;
   const bool greetingRunning = programMode == kModeGreeting;
-  if (!greetingRunning) releaseRetiredClips();
+  if (!greetingRunning) retiredClips().release();
 
   if (AudioFileID old = greetingFileID; old != nullptr) {
     if (greetingRunning) {
-      retiredClips().push_back(old);
+      retiredClips().clips.push_back(old);
     } else {
       AudioFileClose(old);
     }
