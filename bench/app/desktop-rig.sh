@@ -7,7 +7,7 @@ start_desktop_rig() {
   pids=()
   trap stop_desktop_rig EXIT
   local display=":$(($2 + $$ % 100))"
-  Xvfb "$display" -screen 0 "$1x24" -nolisten tcp >"$work/xvfb.log" 2>&1 &
+  Xvfb "$display" -screen 0 "$1x24" -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
   pids+=($!)
   mkdir -p "$work/run" "$work/home" "$work/config" && chmod 700 "$work/run"
   export XDG_RUNTIME_DIR="$work/run" HOME="$work/home" PULSE_SERVER="unix:$work/run/pulse/native"

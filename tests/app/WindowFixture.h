@@ -72,8 +72,10 @@ class WindowApp : public ::testing::Test {
     }
     if (!PrivateSoundServer::available()) GTEST_SKIP() << "PulseAudio is not installed";
     display = ":" + std::to_string(90 + getpid() % 100);
+    // -noreset: Xvfb otherwise resets whenever its last client leaves, and a window opened while
+    // one of the test's xdotool calls was leaving vanished with the reset (about one launch in 30).
     xvfb = std::make_unique<ChildProcess>(
-        std::vector<std::string>{"Xvfb", display, "-screen", "0", screen, "-nolisten", "tcp"},
+        std::vector<std::string>{"Xvfb", display, "-screen", "0", screen, "-nolisten", "tcp", "-noreset"},
         std::map<std::string, std::string>{}, dir.file("xvfb.log"));
     sound = std::make_unique<PrivateSoundServer>(dir.file("sound"));
     std::string log;
@@ -112,7 +114,8 @@ class WindowApp : public ::testing::Test {
       windowId = readTextFile(dir.file("window.txt"));
       windowId = windowId.substr(0, windowId.find('\n'));
       return !windowId.empty();
-    }, 60.0)) << readTextFile(dir.file("quibblers.log"));  // generous: a busy machine maps it late
+    }, 60.0)) << readTextFile(dir.file("quibblers.log")) << "\nXvfb: " << readTextFile(dir.file("xvfb.log"))
+              << (app->running() ? "\n(the app runs)" : "\n(the app has exited)");  // generous: a busy machine maps it late
     sleepSeconds(1.0);
   }
 
